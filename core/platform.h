@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace core {
+
+// What the program relies on from its platform, and nothing more. The Qt
+// implementation lives in ui/; tests hand a scripted one.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Folder that holds the executable, without a trailing separator.
+    virtual std::string programFolder() const = 0;
+
+    // Seconds since local midnight, in single precision as the run keeps it.
+    virtual float secondsSinceMidnight() const = 0;
+
+    // Today's date as "yyyy/MM/dd" and the time of day as "H:mm:ss".
+    virtual std::string dateText() const = 0;
+    virtual std::string timeText() const = 0;
+
+    // Runs every pending event handler to its end, nested in the caller.
+    virtual void processEvents() = 0;
+
+    // Modal box with one OK button and the caption "Quarlo"; returns once
+    // the user has closed it.
+    virtual void messageBox(const std::string& text) = 0;
+
+    // Ends the program at once: no further handler runs.
+    [[noreturn]] virtual void endProgram() = 0;
+};
+
+// The designed failure report: the error number with "####", the fixed
+// text (and for file failures the path), then the end of the program.
+[[noreturn]] void reportAndEnd(Platform& platform, int err, const std::string& fixedText);
+
+}  // namespace core
