@@ -1,0 +1,85 @@
+#include "app/program.h"
+
+#include <sys/stat.h>
+
+#include "core/esccount.h"
+#include "core/palette.h"
+
+namespace app {
+
+Program::Program(core::Platform& platform) : platform_(platform) {
+    disp_.img()->setSource(&img_.image());
+    img_.setOnChanged([this](const QRect& area) { disp_.img()->update(area); });
+
+    QObject::connect(&kest_, &ui::Kest::closeRequested, [this] { platform_.endProgram(); });
+    QObject::connect(&kest_, &ui::Kest::colourModeChanged, [this] { onColourModeChanged(); });
+}
+
+void Program::start() {
+    disp_.setVisible(false);
+    w_.EscLim = core::kEscLim;
+    kest_.move(ui::px(12000), 0);
+    setText(picture::Box::tCol, "0");
+    kest_.show();
+    setText(picture::Box::tXX, "");
+    setText(picture::Box::tYY, "");
+    setText(picture::Box::tXc, "0.0000000000000");
+    setText(picture::Box::tYc, "0.0000000000000");
+    setText(picture::Box::tSc, "2.0000000000000");
+    setText(picture::Box::tRep, "256");
+    disp_.setFixedSize(ui::px(12015), ui::px(12315));
+    disp_.img()->setFixedSize(core::kPicSide, core::kSurfaceHeight);
+    w_.CntMap.clear();
+    core::ReadColor(platform_.programFolder(), w_.ColTbl);
+    ::mkdir((platform_.programFolder() + "/Bmp").c_str(), 0777);  // exists after the first start
+    kest_.tYY()->setFocus();
+}
+
+QLineEdit* Program::box(picture::Box b) const {
+    switch (b) {
+        case picture::Box::tXc:
+            return kest_.tXc();
+        case picture::Box::tYc:
+            return kest_.tYc();
+        case picture::Box::tSc:
+            return kest_.tSc();
+        case picture::Box::tRep:
+            return kest_.tRep();
+        case picture::Box::tCol:
+            return kest_.tCol();
+        case picture::Box::tXX:
+            return kest_.tXX();
+        case picture::Box::tYY:
+            return kest_.tYY();
+    }
+    return kest_.tXc();
+}
+
+std::string Program::text(picture::Box b) const { return box(b)->text().toStdString(); }
+
+void Program::setText(picture::Box b, const std::string& text) {
+    box(b)->setText(QString::fromStdString(text));
+}
+
+bool Program::startEnabled() const { return kest_.cStar()->isEnabled(); }
+
+void Program::setStartEnabled(bool enabled) { kest_.cStar()->setEnabled(enabled); }
+
+void Program::setRepLocked(bool locked) { kest_.tRep()->setReadOnly(locked); }
+
+void Program::focusSize() { kest_.tSc()->setFocus(); }
+
+bool Program::displayVisible() const { return disp_.isVisible(); }
+
+void Program::showDisplay() {
+    disp_.show();
+    disp_.raise();
+}
+
+void Program::onColourModeChanged() {
+    if (!displayVisible()) {
+        return;  // nothing happens before the first picture is shown
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include "core/platform.h"
+#include "picture/controls.h"
+#include "picture/libw.h"
+#include "picture/surface.h"
+#include "ui/disp.h"
+#include "ui/kest.h"
+
+namespace app {
+
+// The running program: the shared state, both windows and the picture
+// surface, wired to the handlers.
+class Program : public picture::Controls {
+public:
+    explicit Program(core::Platform& platform);
+
+    // The start-up sequence of the control window. Each step that fails is
+    // skipped; nothing is reported.
+    void start();
+
+    picture::LibW& libw() { return w_; }
+    picture::Surface& img() { return img_; }
+    ui::Kest& kest() { return kest_; }
+    ui::Disp& disp() { return disp_; }
+
+    // picture::Controls
+    std::string text(picture::Box box) const override;
+    void setText(picture::Box box, const std::string& text) override;
+    bool startEnabled() const override;
+    void setStartEnabled(bool enabled) override;
+    void setRepLocked(bool locked) override;
+    void focusSize() override;
+    bool displayVisible() const override;
+    void showDisplay() override;
+
+private:
+    QLineEdit* box(picture::Box box) const;
+    void onColourModeChanged();
+
+    core::Platform& platform_;
+    picture::LibW w_;
+    picture::Surface img_;
+    ui::Disp disp_;
+    ui::Kest kest_;
+};
+
+}  // namespace app

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <QRect>
+#include <functional>
+#include <string>
+
+#include "core/view.h"
+
+namespace picture {
+
+// The picture surface: 801 x 821 pixels, rows 0-800 the picture and rows
+// 801-820 the parameter strip. Every drawing goes into the persistent image,
+// from which the window repaints itself and which the picture files save.
+// Colours are 0x00BBGGRR values; drawing outside the surface is clipped.
+class Surface {
+public:
+    static constexpr int kWidth = core::kPicSide;
+    static constexpr int kHeight = core::kSurfaceHeight;
+
+    Surface();
+
+    // Called with the area that changed, so a window can repaint it. Single
+    // pixels are gathered and reported with the next other drawing or flush.
+    void setOnChanged(std::function<void(const QRect&)> onChanged);
+
+    void setPixel(int col, int row, int32_t colour) {
+        if (static_cast<unsigned>(col) < kWidth && static_cast<unsigned>(row) < kHeight) {
+            reinterpret_cast<QRgb*>(image_.scanLine(row))[col] = toRgb(colour);
+            dirty_ |= QRect(col, row, 1, 1);
+        }
+    }
+    // Sets a whole column of the picture from bottom-row-first colours
+    // without per-pixel bookkeeping.
+    void setColumn(int col, const int32_t* coloursByRow);
+
+    // Every pixel of the rectangle between the corners, both included.
+    void fillBox(int x1, int y1, int x2, int y2, int32_t colour);
+    // The one-pixel border of that rectangle, both corners included.
+    void boxOutline(int x1, int y1, int x2, int y2, int32_t colour);
+
+    void setTextPos(int x, int y) {
+        textX_ = x;
+        textY_ = y;
+    }
+    // Draws the text from the text position in the surface's font and text
+    // colour, without antialiasing so the pixels are reproducible; moves the
+    // text position to the end of the text. Returns 0 or an error number.
+    int print(const std::string& text);
+
+    // Replaces the persistent image; a picture of another size is drawn at
+    // (0, 0) on white. Returns 0 or an error number.
+    int setPicture(const QImage& picture);
+
+    const QImage& image() const { return image_; }
+    void flush();
+
+    static QRgb toRgb(int32_t colour) {
+        return qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    }
+
+private:
+    void changed(const QRect& area);
+
+    QImage image_;
+    QFont font_;
+    QRect dirty_;
+    int textX_ = 0;
+    int textY_ = 0;
+    std::function<void(const QRect&)> onChanged_;
+};
+
+// The surface's font: the control face at 12 pt as 16 pixels, aliased.
+QFont surfaceFont();
+
+}  // namespace picture

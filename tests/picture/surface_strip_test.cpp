@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QFontMetrics>
+
+#include "picture/strip.h"
+#include "picture/surface.h"
+#include "support/scripted_platform.h"
+
+namespace {
+
+using picture::Box;
+using picture::Surface;
+
+// The control window as plain texts.
+class FakeControls : public picture::Controls {
+public:
+    std::string rep = "256", col = "0";
+    std::string text(Box box) const override { return box == Box::tRep ? rep : col; }
+    void setText(Box, const std::string&) override {}
+    bool startEnabled() const override { return true; }
+    void setStartEnabled(bool) override {}
+    void setRepLocked(bool) override {}
+    void focusSize() override {}
+    bool displayVisible() const override { return true; }
+    void showDisplay() override {}
+};
+
+int countColour(const QImage& image, QRect area, QRgb rgb) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            n += image.pixel(x, y) == rgb;
+        }
+    }
+    return n;
+}
+
+const QRgb kBlackRgb = qRgb(0, 0, 0);
+const QRgb kWhiteRgb = qRgb(255, 255, 255);
+
+TEST(SurfaceFont, IsTheStandInWithHalfWidthCellsOfEightByLinesOfSixteen) {
+    const QFont font = picture::surfaceFont();
+    EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("IPAGothic"))
+        << "install fonts-ipafont-gothic";
+    const QFontMetrics metrics(font);
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("X=0.0000000000000")), 136);
+    EXPECT_LE(metrics.height(), 17);
+}
+
+TEST(SurfaceFont, TextStaysOnItsSixteenRows) {
+    Surface img;
+    img.setTextPos(0, 804);
+    img.print("XYSRCTD=0123456789/,:-.");
+    const QImage& image = img.image();
+    EXPECT_EQ(countColour(image, QRect(0, 0, 801, 804), kBlackRgb), 0);
+    EXPECT_GT(countColour(image, QRect(0, 804, 801, 16), kBlackRgb), 0);
+    EXPECT_EQ(countColour(image, QRect(0, 820, 801, 1), kBlackRgb), 0);
+}
+
+TEST(SurfaceDrawing, BoxesAreInclusiveAndClipped) {
+    struct Row {
+        const char* name;
+        QRect corners;  // from (left, top) to (right, bottom), as drawn
+        bool outline;
+        int expectedPixels;
+    };
+    const Row rows[] = {
+        {"one_pixel_box", QRect(QPoint(0, 802), QPoint(0, 802)), false, 1},
+        {"whole_strip", QRect(QPoint(0, 801), QPoint(800, 820)), false, 801 * 20},
+        {"outline_81", QRect(QPoint(60, 660), QPoint(140, 740)), true, 4 * 80},
+        {"outline_clipped_at_corner", QRect(QPoint(-36, -36), QPoint(44, 44)), true, 2 * 45 - 1},
+        {"box_beyond_the_surface", QRect(QPoint(790, 810), QPoint(900, 900)), false, 11 * 11},
+    };
+    for (const Row& r : rows) {
+        Surface img;
+        if (r.outline) {
+            img.boxOutline(r.corners.left(), r.corners.top(), r.corners.right(),
+                           r.corners.bottom(), 0xFF);
+        } else {
+            img.fillBox(r.corners.right(), r.corners.bottom(), r.corners.left(), r.corners.top(),
+                        0xFF);
+        }
+        EXPECT_EQ(countColour(img.image(), img.image().rect(), qRgb(255, 0, 0)), r.expectedPixels)
+            << r.name;
+    }
+}
+
+TEST(SurfaceDrawing, ColoursAreBlueGreenRedValues) {
+    Surface img;
+    img.setPixel(3, 4, 0x123456);
+    EXPECT_EQ(img.image().pixel(3, 4), qRgb(0x56, 0x34, 0x12));
+    img.setPixel(-1, 4, 0);  // clipped, no fault
+    img.setPixel(801, 821, 0);
+    const int32_t column[801] = {0x0000FF};
+    img.setColumn(10, column);
+    EXPECT_EQ(img.image().pixel(10, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(img.image().pixel(10, 1), kBlackRgb);
+}
+
+TEST(SurfaceDrawing, ReportsChangedAreasForRepaint) {
+    Surface img;
+    QRect reported;
+    img.setOnChanged([&](const QRect& r) { reported |= r; });
+    img.setPixel(5, 6, 0);
+    EXPECT_TRUE(reported.isEmpty());  // single pixels wait for the next drawing
+    img.fillBox(100, 801, 100, 801, 0);
+    EXPECT_TRUE(reported.contains(QPoint(5, 6)));
+    EXPECT_TRUE(reported.contains(QPoint(100, 801)));
+}
+
+class Strip : public testing::Test {
+protected:
+    void draw(int column) { picture::DispPara(platform, img, controls, w, column); }
+
+    testsupport::ScriptedPlatform platform;
+    Surface img;
+    FakeControls controls;
+    picture::LibW w;
+
+    void SetUp() override {
+        w.PicXc = "0.0000000000000";
+        w.PicYc = "0.0000000000000";
+        w.PicSc = "2.0000000000000";
+        w.RunSec = 12;
+        platform.date = "2026/12/07";
+        platform.time = "4:05:06";
+    }
+};
+
+TEST_F(Strip, ProgressLineReachesTheColumn) {
+    for (int column : {0, 1, 400, 800}) {
+        draw(column);
+        const QImage& image = img.image();
+        EXPECT_EQ(countColour(image, QRect(0, 802, 801, 1), kBlackRgb), column + 1) << column;
+        EXPECT_EQ(image.pixel(column, 802), kBlackRgb);
+        EXPECT_EQ(countColour(image, QRect(0, 801, 801, 1), kWhiteRgb), 801) << "row 801 white";
+        EXPECT_EQ(countColour(image, QRect(0, 803, 801, 1), kWhiteRgb), 801) << "row 803 white";
+        EXPECT_EQ(countColour(image, QRect(0, 820, 801, 1), kWhiteRgb), 801) << "row 820 white";
+    }
+    draw(800);
+    draw(0);  // a new strip leaves no trace of the earlier one
+    EXPECT_EQ(countColour(img.image(), QRect(0, 802, 801, 1), kBlackRgb), 1);
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(Strip, FieldsStartAtTheirPositionsOnTheTextLine) {
+    draw(0);
+    const QImage& image = img.image();
+    // Text only on rows 804-819, and nothing left of the first field.
+    int inked = countColour(image, QRect(0, 804, 801, 16), kBlackRgb);
+    EXPECT_GT(inked, 500);
+    EXPECT_EQ(countColour(image, QRect(0, 804, 4, 16), kBlackRgb), 0);
+    // Each field's "X", "Y", "S", "R", "C", "T", "D" starts within its first
+    // cell, and the cell just before each field is blank with these texts.
+    const int starts[] = {4, 156, 308, 460, 524, 556, 620};
+    for (int x : starts) {
+        EXPECT_GT(countColour(image, QRect(x, 804, 8, 16), kBlackRgb), 0) << x;
+    }
+    for (int x : {150, 300, 452, 516, 612}) {
+        EXPECT_EQ(countColour(image, QRect(x, 804, 4, 16), kBlackRgb), 0) << x;
+    }
+}
+
+TEST_F(Strip, ShowsTheCapturedParametersAndTheCurrentBoxes) {
+    draw(10);
+    const QImage before = img.image();
+    controls.rep = "100";
+    draw(10);
+    // Only the R field (x 460-523) changes with the repeat-count box.
+    const QImage after = img.image();
+    for (int y = 801; y <= 820; ++y) {
+        for (int x = 0; x <= 800; ++x) {
+            if (x < 460 || x >= 524) {
+                ASSERT_EQ(before.pixel(x, y), after.pixel(x, y)) << x << ',' << y;
+            }
+        }
+    }
+    EXPECT_NE(before, after);
+}
+
+TEST_F(Strip, TextsAreReproducible) {
+    draw(5);
+    const QImage first = img.image();
+    Surface other;
+    picture::DispPara(platform, other, controls, w, 5);
+    EXPECT_EQ(first, other.image());
+}
+
+}  // namespace

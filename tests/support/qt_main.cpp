@@ -1,0 +1,14 @@
+// main() for the test executables that need a QApplication: widgets run
+// under the offscreen platform unless the environment names another.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

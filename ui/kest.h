@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+
+namespace ui {
+
+// Converts the layout's twips into pixels (15 twips to a pixel).
+constexpr int px(int twips) { return twips / 15; }
+
+// The control window: the centre, size, repeat-count and colour-mode boxes,
+// START, and the read-out of the plane point under the mouse. It shows and
+// reports; the handlers that decide live elsewhere.
+class Kest : public QWidget {
+    Q_OBJECT
+public:
+    explicit Kest(QWidget* parent = nullptr);
+
+    QLineEdit* tXc() const { return tXc_; }
+    QLineEdit* tYc() const { return tYc_; }
+    QLineEdit* tSc() const { return tSc_; }
+    QLineEdit* tRep() const { return tRep_; }
+    QLineEdit* tCol() const { return tCol_; }
+    QLineEdit* tXX() const { return tXX_; }
+    QLineEdit* tYY() const { return tYY_; }
+    QPushButton* cStar() const { return cStar_; }
+    QLabel* label(int index) const { return label2_[static_cast<size_t>(index)]; }
+
+signals:
+    void startClicked();
+    void colourModeChanged();
+    // Raised when the user closes the window; the program ends in the slot.
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QLabel* makeLabel(int left, int top, int width, int height, const char* caption,
+                      Qt::Alignment align);
+    QLineEdit* makeBox(int left, int top, int width, Qt::Alignment align);
+
+    QLabel* label1_;
+    std::array<QLabel*, 5> label2_;
+    QLabel* label4_;
+    QLabel* label5_;
+    QLabel* label7_;
+    QFrame* shape1_;
+    QLineEdit* tXc_;
+    QLineEdit* tYc_;
+    QLineEdit* tSc_;
+    QLineEdit* tXX_;
+    QLineEdit* tYY_;
+    QLineEdit* tRep_;
+    QLineEdit* tCol_;
+    QPushButton* cStar_;
+};
+
+// The controls' font: the face the layout names at 12 pt, as 16 pixels.
+QFont controlFont(bool bold = false);
+
+}  // namespace ui
