@@ -7,12 +7,19 @@
 
 namespace app {
 
-Program::Program(core::Platform& platform) : platform_(platform) {
+Program::Program(core::Platform& platform, picture::CountSource* counts)
+    : platform_(platform),
+      handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : kernelCounts_) {
     disp_.img()->setSource(&img_.image());
     img_.setOnChanged([this](const QRect& area) { disp_.img()->update(area); });
 
     QObject::connect(&kest_, &ui::Kest::closeRequested, [this] { platform_.endProgram(); });
-    QObject::connect(&kest_, &ui::Kest::colourModeChanged, [this] { onColourModeChanged(); });
+    QObject::connect(&kest_, &ui::Kest::startClicked, [this] { handlers_.startClicked(); });
+    QObject::connect(&kest_, &ui::Kest::colourModeChanged,
+                     [this] { handlers_.colourModeChanged(); });
+    QObject::connect(disp_.img(), &ui::ImgView::mouseMoved,
+                     [this](float x, float y) { handlers_.mouseMoved(x, y); });
+    QObject::connect(disp_.img(), &ui::ImgView::clicked, [this] { handlers_.clicked(); });
 }
 
 void Program::start() {
@@ -74,12 +81,6 @@ bool Program::displayVisible() const { return disp_.isVisible(); }
 void Program::showDisplay() {
     disp_.show();
     disp_.raise();
-}
-
-void Program::onColourModeChanged() {
-    if (!displayVisible()) {
-        return;  // nothing happens before the first picture is shown
-    }
 }
 
 }  // namespace app

@@ -4,6 +4,7 @@
 
 #include "core/platform.h"
 #include "picture/controls.h"
+#include "picture/handlers.h"
 #include "picture/libw.h"
 #include "picture/surface.h"
 #include "ui/disp.h"
@@ -15,7 +16,9 @@ namespace app {
 // surface, wired to the handlers.
 class Program : public picture::Controls {
 public:
-    explicit Program(core::Platform& platform);
+    // counts: where START takes its escape counts from; the vector kernel
+    // on the calling thread when none is given.
+    explicit Program(core::Platform& platform, picture::CountSource* counts = nullptr);
 
     // The start-up sequence of the control window. Each step that fails is
     // skipped; nothing is reported.
@@ -25,6 +28,7 @@ public:
     picture::Surface& img() { return img_; }
     ui::Kest& kest() { return kest_; }
     ui::Disp& disp() { return disp_; }
+    picture::Handlers& handlers() { return handlers_; }
 
     // picture::Controls
     std::string text(picture::Box box) const override;
@@ -38,13 +42,14 @@ public:
 
 private:
     QLineEdit* box(picture::Box box) const;
-    void onColourModeChanged();
 
     core::Platform& platform_;
     picture::LibW w_;
     picture::Surface img_;
     ui::Disp disp_;
     ui::Kest kest_;
+    picture::KernelCountSource kernelCounts_;
+    picture::Handlers handlers_;
 };
 
 }  // namespace app
