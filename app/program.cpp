@@ -9,7 +9,7 @@ namespace app {
 
 Program::Program(core::Platform& platform, picture::CountSource* counts)
     : platform_(platform),
-      handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : kernelCounts_) {
+      handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : threadedCounts_) {
     disp_.img()->setSource(&img_.image());
     img_.setOnChanged([this](const QRect& area) { disp_.img()->update(area); });
 

@@ -6,6 +6,7 @@
 #include "picture/controls.h"
 #include "picture/handlers.h"
 #include "picture/libw.h"
+#include "picture/threaded_counts.h"
 #include "picture/surface.h"
 #include "ui/disp.h"
 #include "ui/kest.h"
@@ -16,8 +17,8 @@ namespace app {
 // surface, wired to the handlers.
 class Program : public picture::Controls {
 public:
-    // counts: where START takes its escape counts from; the vector kernel
-    // on the calling thread when none is given.
+    // counts: where START takes its escape counts from; a pool of worker
+    // threads running the vector kernel when none is given.
     explicit Program(core::Platform& platform, picture::CountSource* counts = nullptr);
 
     // The start-up sequence of the control window. Each step that fails is
@@ -48,7 +49,7 @@ private:
     picture::Surface img_;
     ui::Disp disp_;
     ui::Kest kest_;
-    picture::KernelCountSource kernelCounts_;
+    picture::ThreadedCountSource threadedCounts_;
     picture::Handlers handlers_;
 };
 

@@ -276,6 +276,40 @@ TEST_F(Run, HugeSizeFaultsAtTheFirstPixel) {
     EXPECT_EQ(files(), 0);
 }
 
+// Hash of the count grid, to compare grids at every event cheaply.
+uint64_t gridHash(const core::CountGrid& grid) {
+    uint64_t h = 1469598103934665603ull;
+    for (int32_t c : grid.cells()) {
+        h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
+TEST(RunConcurrency, CountGridAtEveryEventEqualsTheSequentialRun) {
+    // The same START, counted ahead by worker threads and one column at a
+    // time on this thread: every event sees the same grid.
+    auto hashesAtEvents = [](picture::CountSource* counts) {
+        testsupport::TempDir dir;
+        testsupport::ScriptedPlatform platform;
+        platform.folder = dir.path();
+        app::Program program(platform, counts);
+        program.start();
+        program.setText(Box::tXc, "-0.75");
+        program.setText(Box::tYc, "0.1");
+        program.setText(Box::tSc, "0.05");
+        program.setText(Box::tRep, "1000");
+        std::vector<uint64_t> hashes;
+        platform.onProcessEvents = [&] { hashes.push_back(gridHash(program.libw().CntMap)); };
+        program.handlers().startClicked();
+        program.handlers().startClicked();  // a second run over the first one's counts
+        return hashes;
+    };
+    picture::KernelCountSource sequential;
+    const std::vector<uint64_t> expected = hashesAtEvents(&sequential);
+    ASSERT_EQ(expected.size(), 2u * 801);
+    EXPECT_EQ(hashesAtEvents(nullptr), expected);
+}
+
 TEST(RunShutdown, ClosingTheControlWindowMidRunWritesNoFile) {
     testsupport::TempDir dir;
     EXPECT_EXIT(
