@@ -11,6 +11,7 @@ packages=(
   fonts-ipafont-gothic fontconfig
   xvfb xauth
   binutils
+  clang libclang-rt-14-dev
 )
 
 missing=()

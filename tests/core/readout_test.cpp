@@ -14,7 +14,8 @@ TEST(Readout, SixteenCharactersWithABlankInFront) {
         {0.0, " 0.0000000000000"},
         {1.0, " 1.0000000000000"},
         {-1.5, "-1.5000000000000"},
-        {9.99999999999999, " 9.9999999999999"},  // rounds below 10 here
+        {9.99999999999994, " 9.9999999999999"},
+        {9.99999999999996, "10.0000000000000"},  // rounds up to two digits
         {12.5, "12.5000000000000"},
         {99.5, "99.5000000000000"},
         // Longer values show whole instead of losing the sign or digits.
