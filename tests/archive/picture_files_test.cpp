@@ -1,13 +1,17 @@
 #include "archive/picture_files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <map>
 
 #include "support/scripted_platform.h"
@@ -186,6 +190,62 @@ TEST_F(PictureFiles, AFileAppearingDuringTheSaveIsNotReplaced) {
     in >> content;
     EXPECT_EQ(content, "theirs");
     EXPECT_EQ(snapshot(bmp()).size(), 1u);
+}
+
+TEST_F(PictureFiles, DiskFullIsASaveFailureThatLeavesNothingBehind) {
+    // A 2 MiB file system holds one picture but not a second.
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    }
+    if (::mount("tmpfs", bmp().c_str(), "tmpfs", 0, "size=2m") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{bmp()};
+
+    archive::SaveBmp(platform, testPicture(), files);
+    ASSERT_TRUE(platform.messages.empty());
+    const auto before = snapshot(bmp());
+    EXPECT_THROW(archive::SaveBmp(platform, testPicture(), files), ProgramEnded);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0], "61: Save ファイル異常 " + bmp() + "/M001.Bmp");
+    EXPECT_EQ(snapshot(bmp()), before);
+}
+
+TEST_F(PictureFiles, AKilledSaveLeavesOnlyCompletePictures) {
+    // A process saving pictures is killed at ever different moments; every
+    // Mnnn.Bmp left behind is a whole picture.
+    const QImage picture = testPicture();
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                archive::PictureFiles mine;
+                const auto name = archive::findFreeName(dir.path());
+                if (name.err != 0 || archive::writeBmpFile(picture, name.value) != 0) {
+                    std::_Exit(1);
+                }
+            }
+        }
+        usleep(static_cast<useconds_t>(3000 + attempt * 4000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    int pictures = 0;
+    for (const auto& e : fs::directory_iterator(bmp())) {
+        const std::string name = e.path().filename().string();
+        if (name.size() == 8 && name[0] == 'M' && name.substr(4) == ".Bmp") {
+            QImage back;
+            ASSERT_EQ(archive::readBmpFile(e.path().string(), back), 0) << name;
+            EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), picture) << name;
+            ++pictures;
+        }
+    }
+    EXPECT_GT(pictures, 0);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "core/palette.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include "support/tempdir.h"
@@ -109,6 +111,31 @@ TEST(PaletteParserStream, ChunkBoundariesDoNotMatter) {
     }
     EXPECT_EQ(a.groups(), b.groups());
     EXPECT_EQ(whole, bytewise);
+}
+
+TEST(PaletteFile, HugeFileIsReadInBoundedMemory) {
+    // 100 MiB of hex digits: every group counted, memory stays flat.
+    TempDir dir;
+    const size_t chunk = 1 << 20;
+    const int chunks = 100;
+    {
+        std::string digits(chunk, '0');
+        for (size_t i = 0; i < chunk; ++i) {
+            digits[i] = "0123456789ABCDEF"[i % 16];
+        }
+        std::ofstream out(dir.path() + "/Color.Ini", std::ios::binary);
+        for (int i = 0; i < chunks; ++i) {
+            out.write(digits.data(), static_cast<std::streamsize>(digits.size()));
+        }
+    }
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    core::ColTable table{};
+    EXPECT_EQ(core::ReadColor(dir.path(), table), static_cast<int32_t>(chunk * chunks / 6));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024) << "KiB more at the peak";
+    EXPECT_EQ(table[0], 0x012345);
+    EXPECT_EQ(table[1], 0x6789AB);
 }
 
 }  // namespace
