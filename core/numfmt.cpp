@@ -5,9 +5,13 @@
 
 namespace core {
 
-std::string formatHashes(int64_t v) { return v == 0 ? std::string() : std::to_string(v); }
+std::string formatHashes(int64_t v) {
+    return v == 0 ? std::string() : std::to_string(v);
+}
 
-std::string formatAtLeastOneDigit(int64_t v) { return std::to_string(v); }
+std::string formatAtLeastOneDigit(int64_t v) {
+    return std::to_string(v);
+}
 
 std::string formatThreeDigits(int64_t v) {
     char buf[32];

@@ -12,10 +12,14 @@ namespace core {
 namespace {
 
 // Shift-JIS bytes that start a double-byte character.
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // Bytes that can follow a lead byte; any other byte is a character of its own.
-bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool isTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 
 int hexValue(unsigned char b) {
     if (b >= '0' && b <= '9') {

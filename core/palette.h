@@ -25,9 +25,9 @@ public:
 private:
     ColTable& table_;
     int32_t groups_ = 0;
-    int32_t pendingValue_ = 0;   // hex digits of the group being built
-    int pendingDigits_ = 0;      // 0 to 5
-    bool trailNext_ = false;     // the previous byte led a double-byte character
+    int32_t pendingValue_ = 0;  // hex digits of the group being built
+    int pendingDigits_ = 0;     // 0 to 5
+    bool trailNext_ = false;    // the previous byte led a double-byte character
 };
 
 // Reads programFolder + "/Color.Ini" into the table and returns the number

@@ -10,7 +10,9 @@
 namespace core {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // strtod under the "C" locale, so a user's decimal comma never applies.
 double parseC(const std::string& s) {
@@ -87,9 +89,13 @@ Outcome<double> textToNumber(std::string_view text) {
     return {v, 0};
 }
 
-Outcome<int32_t> toInt32(double v) { return roundTo<int32_t>(v); }
+Outcome<int32_t> toInt32(double v) {
+    return roundTo<int32_t>(v);
+}
 
-Outcome<int16_t> toInt16(double v) { return roundTo<int16_t>(v); }
+Outcome<int16_t> toInt16(double v) {
+    return roundTo<int16_t>(v);
+}
 
 Outcome<int32_t> textToInt32(std::string_view text) {
     const Outcome<double> v = textToNumber(text);

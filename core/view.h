@@ -2,8 +2,8 @@
 
 namespace core {
 
-inline constexpr int kPicSide = 801;   // pixels per side of the picture
-inline constexpr int kPicHalf = 400;   // index of the centre column and row
+inline constexpr int kPicSide = 801;        // pixels per side of the picture
+inline constexpr int kPicHalf = 400;        // index of the centre column and row
 inline constexpr int kSurfaceHeight = 821;  // picture plus the 20-row strip
 
 // Centre and half-width of a view, in plane units. The square runs from

@@ -33,8 +33,8 @@ struct Fixture {
         program->setText(Box::tRep, "32");  // keeps each picture cheap
     }
     int files() const {
-        return static_cast<int>(std::distance(fs::directory_iterator(dir.path() + "/Bmp"),
-                                              fs::directory_iterator()));
+        return static_cast<int>(
+            std::distance(fs::directory_iterator(dir.path() + "/Bmp"), fs::directory_iterator()));
     }
     bool fits(Box box) const {
         const std::string t = program->text(box);
@@ -61,7 +61,9 @@ std::vector<std::string> badTexts() {
             "\xEF\xBC\x91\xEF\xBC\x92",  // full-width 12
             "0." + std::string(9998, '1'),
             std::string(10000, 'x'),
-            std::string("3\0" "9", 3),
+            std::string("3\0"
+                        "9",
+                        3),
             "2\n5"};
 }
 
@@ -155,9 +157,9 @@ TEST(BadInput, PointerAnywhere) {
     const struct {
         float x, y;
         bool fits;
-    } moves[] = {{-5.0f, -5.0f, true},      {900.0f, 900.0f, true}, {400.0f, 815.0f, true},
-                 {0.0f, 0.0f, true},        {800.0f, 820.0f, true}, {1e6f, 1e6f, false},
-                 {-32768.4f, 0.0f, true},   {32767.6f, 0.0f, false}};
+    } moves[] = {{-5.0f, -5.0f, true},    {900.0f, 900.0f, true}, {400.0f, 815.0f, true},
+                 {0.0f, 0.0f, true},      {800.0f, 820.0f, true}, {1e6f, 1e6f, false},
+                 {-32768.4f, 0.0f, true}, {32767.6f, 0.0f, false}};
     for (const auto& m : moves) {
         f.platform.messages.clear();
         f.program->handlers().mouseMoved(m.x, m.y);

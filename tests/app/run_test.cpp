@@ -43,8 +43,8 @@ protected:
         return dir.path() + name;
     }
     int files() const {
-        return static_cast<int>(std::distance(fs::directory_iterator(dir.path() + "/Bmp"),
-                                              fs::directory_iterator()));
+        return static_cast<int>(
+            std::distance(fs::directory_iterator(dir.path() + "/Bmp"), fs::directory_iterator()));
     }
     ui::ImgView* img() { return program->disp().img(); }
 
@@ -210,8 +210,8 @@ TEST_F(Run, NumbersThatDoNotFitLeaveTheProgramAsItWas) {
         Box box;
         const char* text;
     } rows[] = {
-        {Box::tRep, "1E400"},        {Box::tRep, "2147483647.5"}, {Box::tCol, "99999999999"},
-        {Box::tXc, "1E400"},         {Box::tYc, "-1E400"},        {Box::tSc, "1D999"},
+        {Box::tRep, "1E400"}, {Box::tRep, "2147483647.5"}, {Box::tCol, "99999999999"},
+        {Box::tXc, "1E400"},  {Box::tYc, "-1E400"},        {Box::tSc, "1D999"},
     };
     for (const auto& r : rows) {
         program->start();

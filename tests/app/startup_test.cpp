@@ -35,9 +35,12 @@ TEST_F(StartUp, LeavesTheDefaultsAndWritesNoPicture) {
         Box box;
         const char* text;
     } texts[] = {
-        {Box::tXc, "0.0000000000000"}, {Box::tYc, "0.0000000000000"},
-        {Box::tSc, "2.0000000000000"}, {Box::tRep, "256"},
-        {Box::tCol, "0"},             {Box::tXX, ""},
+        {Box::tXc, "0.0000000000000"},
+        {Box::tYc, "0.0000000000000"},
+        {Box::tSc, "2.0000000000000"},
+        {Box::tRep, "256"},
+        {Box::tCol, "0"},
+        {Box::tXX, ""},
         {Box::tYY, ""},
     };
     for (const auto& t : texts) {
@@ -91,11 +94,11 @@ TEST_F(StartUp, ControlWindowLayoutInPixels) {
         QWidget* widget;
         QRect geometry;
     } rows[] = {
-        {k.tXc(), {24, 20, 137, 19}},  {k.tYc(), {24, 40, 137, 19}},
-        {k.tSc(), {24, 60, 137, 19}},  {k.tXX(), {24, 100, 137, 19}},
-        {k.tYY(), {24, 120, 137, 19}}, {k.tRep(), {200, 20, 41, 19}},
+        {k.tXc(), {24, 20, 137, 19}},   {k.tYc(), {24, 40, 137, 19}},
+        {k.tSc(), {24, 60, 137, 19}},   {k.tXX(), {24, 100, 137, 19}},
+        {k.tYY(), {24, 120, 137, 19}},  {k.tRep(), {200, 20, 41, 19}},
         {k.tCol(), {208, 100, 25, 19}}, {k.cStar(), {176, 44, 89, 25}},
-        {k.label(0), {8, 24, 41, 25}}, {k.label(4), {8, 120, 41, 25}},
+        {k.label(0), {8, 24, 41, 25}},  {k.label(4), {8, 120, 41, 25}},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(r.widget->geometry(), r.geometry) << r.widget->metaObject()->className();
@@ -116,7 +119,8 @@ TEST_F(StartUp, ControlWindowLayoutInPixels) {
 
 TEST_F(StartUp, TabOrderRunsThroughTheBoxesAndStart) {
     ui::Kest& k = program->kest();
-    QWidget* expected[] = {k.tXX(), k.tSc(), k.tYc(), k.cStar(), k.tCol(), k.tRep(), k.tXc(), k.tYY()};
+    QWidget* expected[] = {k.tXX(),  k.tSc(),  k.tYc(), k.cStar(),
+                           k.tCol(), k.tRep(), k.tXc(), k.tYY()};
     QWidget* w = k.tYY();
     for (QWidget* next : expected) {
         w = w->nextInFocusChain();

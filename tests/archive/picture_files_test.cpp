@@ -9,9 +9,9 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <map>
 
 #include "support/scripted_platform.h"
@@ -73,7 +73,10 @@ TEST_F(PictureFiles, NameSearchTakesTheLowestFreeExactName) {
     const Row rows[] = {
         {"empty", {}, {}, "M000.Bmp"},
         {"gap", {"M000.Bmp", "M001.Bmp", "M003.Bmp"}, {}, "M002.Bmp"},
-        {"odd_names_do_not_block", {"M05.Bmp", "M1000.Bmp", "m000.bmp", "M000.bmp"}, {}, "M000.Bmp"},
+        {"odd_names_do_not_block",
+         {"M05.Bmp", "M1000.Bmp", "m000.bmp", "M000.bmp"},
+         {},
+         "M000.Bmp"},
         {"folder_takes_the_name", {}, {"M000.Bmp"}, "M001.Bmp"},
     };
     for (const Row& r : rows) {

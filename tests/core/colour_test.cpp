@@ -104,8 +104,7 @@ TEST(ColoursAnyInput, StayWithinTheColourRange) {
                 if (count > INT32_MAX) {
                     continue;
                 }
-                const int32_t c =
-                    ColorOf(static_cast<int32_t>(count), rep, mode, numberedTable());
+                const int32_t c = ColorOf(static_cast<int32_t>(count), rep, mode, numberedTable());
                 EXPECT_GE(c, 0);
                 EXPECT_LE(c, 0xFFFFFF) << count << ' ' << rep << ' ' << mode;
             }

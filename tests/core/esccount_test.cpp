@@ -28,9 +28,12 @@ TEST(ViewMapping, PixelForm) {
         {400, 400, start, 0.0, 0.0},
         {401, 400, start, 0.005, 0.0},
         {1, 799, start, -1.995, -1.995},
-        {400, 400, {-0.743643887037151, 0.131825904205330, 1e-9}, -0.743643887037151,
+        {400,
+         400,
+         {-0.743643887037151, 0.131825904205330, 1e-9},
+         -0.743643887037151,
          0.131825904205330},
-        {0, 0, {0.0, 0.0, -2.0}, 2.0, -2.0},  // a negative size mirrors the view
+        {0, 0, {0.0, 0.0, -2.0}, 2.0, -2.0},        // a negative size mirrors the view
         {123, 456, {1.25, -0.5, 0.0}, 1.25, -0.5},  // S = 0: every pixel is the centre
     };
     for (const MapRow& r : rows) {
@@ -92,12 +95,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, EscCountRows, testing::ValuesIn(kCounts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EscCountFaults, FirstStepOverflowIsRecorded) {
-    const double huge[][2] = {{1e200, 0.0},
-                              {0.0, -1e200},
-                              {1.35e154, 0.0},
-                              {HUGE_VAL, 0.0},
-                              {std::nan(""), 0.0},
-                              {1e308, 1e308}};
+    const double huge[][2] = {{1e200, 0.0},    {0.0, -1e200},       {1.35e154, 0.0},
+                              {HUGE_VAL, 0.0}, {std::nan(""), 0.0}, {1e308, 1e308}};
     for (const auto& c : huge) {
         const core::EscResult r = core::escCount(c[0], c[1], kEscLim, 256);
         EXPECT_EQ(r.err, core::kErrOverflow) << c[0] << ',' << c[1];

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -38,6 +39,11 @@ struct Row {
     const char* name;
     Block b;
 };
+
+// Test listings show the row's name, not its bytes.
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << r.name;
+}
 
 // Every instruction set the kernel was built for and this machine runs.
 std::vector<int64_t> kernelTargets() {

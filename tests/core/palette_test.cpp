@@ -66,14 +66,39 @@ const PaletteRow kRows[] = {
     {"seven_digits", "0000FF1\n", 1, {0xFF}},
     {"split_across_lines", "0000\nFF\n", 1, {0xFF}},
     {"twenty_six_groups", groups(26), 26, oneTo(25)},
-    {"full_width_digits_dropped", "00\x82\x4F" "00FF", 1, {0xFF}},
-    {"utf8_full_width_digit_dropped", "00\xEF\xBC\x90" "00FF", 1, {0xFF}},
+    {"full_width_digits_dropped",
+     "00\x82\x4F"
+     "00FF",
+     1,
+     {0xFF}},
+    {"utf8_full_width_digit_dropped",
+     "00\xEF\xBC\x90"
+     "00FF",
+     1,
+     {0xFF}},
     // Shift-JIS: 0x83 0x41 is one katakana character whose trail byte is 'A'.
-    {"sjis_trail_byte_not_read", "0000\x83" "AFF\n", 1, {0xFF}},
-    {"sjis_lead_after_digit", "0\x82\x4F" "0000F\n", 1, {0x00000F}},
-    {"sjis_half_width_katakana_single", "\xB1" "0000FF", 1, {0xFF}},
+    {"sjis_trail_byte_not_read",
+     "0000\x83"
+     "AFF\n",
+     1,
+     {0xFF}},
+    {"sjis_lead_after_digit",
+     "0\x82\x4F"
+     "0000F\n",
+     1,
+     {0x00000F}},
+    {"sjis_half_width_katakana_single",
+     "\xB1"
+     "0000FF",
+     1,
+     {0xFF}},
     {"lead_byte_at_line_end", "0000F\x83\nF\n", 1, {0xFF}},
-    {"binary_noise", std::string("\0\xFF\x01\x7F" "0000FF\x80", 11), 1, {0xFF}},
+    {"binary_noise",
+     std::string("\0\xFF\x01\x7F"
+                 "0000FF\x80",
+                 11),
+     1,
+     {0xFF}},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Palette, testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -102,7 +127,10 @@ TEST(PaletteFile, UnreadableFileGivesNothing) {
 
 TEST(PaletteParserStream, ChunkBoundariesDoNotMatter) {
     // The same bytes fed whole and one at a time give the same table.
-    const std::string text = "RED 0000FF\r\n\x83" "A00FF00\n" + groups(30);
+    const std::string text =
+        "RED 0000FF\r\n\x83"
+        "A00FF00\n" +
+        groups(30);
     core::ColTable whole{}, bytewise{};
     core::PaletteParser a(whole), b(bytewise);
     a.feed(text.data(), text.size());

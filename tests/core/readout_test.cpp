@@ -40,17 +40,17 @@ TEST(ZoomSize, DividesByTenWhenTheTextAllows) {
         {"1.23456789012345678", "0.1234567890123"},
         {"0.0000000000020", "0.0000000000002"},
         {"0.0000000000010", "0.0000000000001"},  // exactly 1E-12 is still allowed
-        {"0.0000000000002", nullptr},             // below 1E-12
-        {"3.5000000000000", nullptr},             // above 3
-        {"10.000000000000", nullptr},             // second character not "."
-        {"2", nullptr},                           // no second character
+        {"0.0000000000002", nullptr},            // below 1E-12
+        {"3.5000000000000", nullptr},            // above 3
+        {"10.000000000000", nullptr},            // second character not "."
+        {"2", nullptr},                          // no second character
         {"", nullptr},
         {"-1.5000000000000", nullptr},
         {" 1.5000000000000", nullptr},
-        {"1.5E400", nullptr},   // no number fits: left alone
-        {"1.5e-13", nullptr},   // the exponent counts
+        {"1.5E400", nullptr},           // no number fits: left alone
+        {"1.5e-13", nullptr},           // the exponent counts
         {"1.5e-1", "0.15e-100000000"},  // the rule moves characters, not values
-        {"1.５", "0.1５00000000000"},     // characters, not bytes
+        {"1.５", "0.1５00000000000"},   // characters, not bytes
     };
     for (const auto& r : rows) {
         const auto got = core::zoomSizeText(r.picSc);

@@ -65,7 +65,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, TextToNumber, testing::ValuesIn(kNumbers),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TextToNumberText, EmbeddedNulEndsTheNumber) {
-    const std::string text("42\0" "7", 4);
+    const std::string text(
+        "42\0"
+        "7",
+        4);
     EXPECT_EQ(core::textToNumber(text).value, 42.0);
 }
 

@@ -75,8 +75,8 @@ TEST(SurfaceDrawing, BoxesAreInclusiveAndClipped) {
     for (const Row& r : rows) {
         Surface img;
         if (r.outline) {
-            img.boxOutline(r.corners.left(), r.corners.top(), r.corners.right(),
-                           r.corners.bottom(), 0xFF);
+            img.boxOutline(r.corners.left(), r.corners.top(), r.corners.right(), r.corners.bottom(),
+                           0xFF);
         } else {
             img.fillBox(r.corners.right(), r.corners.bottom(), r.corners.left(), r.corners.top(),
                         0xFF);

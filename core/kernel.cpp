@@ -1,0 +1,596 @@
+// The vector escape-count kernel. Highway compiles the code between
+// HWY_BEFORE_NAMESPACE and HWY_AFTER_NAMESPACE once per instruction set
+// (foreach_target.h re-includes this file) and picks the best one the CPU
+// has at run time.
+//
+// Each column goes through two phases.
+//  1. Opening: the column's rows, one vector of consecutive rows per lane
+//     set, run the first kOpening steps side by side. Neighbouring pixels
+//     escape at similar steps, so most vectors finish together and early;
+//     their counts are final.
+//  2. Refill: the pixels still running continue in vector lanes that carry
+//     their own c, z and step count. Lanes run in chunks of up to kMaxChunk
+//     steps; a lane whose pixel escaped or ran out of steps idles until the
+//     chunk ends, then writes its count and takes the next pixel, which may
+//     come from the next column.
+// kGroups independent vectors are in flight in both phases so that the
+// multiply and add latencies overlap; each step is a long dependent chain.
+//
+// Measured on AVX-512 (bench/kernel_bench.cpp): vectors of consecutive rows
+// that run until their last lane is done, with no refill, reach only half
+// the speed on deep boundary views; refill alone, without the opening,
+// loses a third on the start view.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "core/kernel.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+// Must come after foreach_target.h.
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "core/esccount.h"
+#include "core/kernel.h"
+#include "core/kernel_dispatch.h"
+
+#ifndef QUARLO_KERNEL_SHARED
+#define QUARLO_KERNEL_SHARED
+
+namespace core::kernel_detail {
+
+// Above this bound on |z|^2 a step after the first could overflow (|z| up to
+// sqrt(lim) squares to lim, plus c, squared again: about 5 * lim^2). Below it
+// the only fault is at step 0, which the sweep checks before iterating.
+inline constexpr double kLimFast = 1e150;
+
+// Whether step 0 is finite for every pixel of the block. The mapping is
+// monotone in the column and row (each rounded operation is), so |cx| and |cy|
+// are largest at the block's edges, and so is cx*cx + cy*cy.
+inline bool step0FiniteEverywhere(const View& view, int col0, int ncols, const double* ys) {
+    const double xs[] = {pixelX(col0, view), pixelX(col0 + ncols - 1, view)};
+    const double yv[] = {ys[0], ys[kPicSide - 1]};
+    for (double v : {xs[0], xs[1], yv[0], yv[1]}) {
+        if (!std::isfinite(v)) {
+            return false;
+        }
+    }
+    const double mx = std::max(std::fabs(xs[0]), std::fabs(xs[1]));
+    const double my = std::max(std::fabs(yv[0]), std::fabs(yv[1]));
+    return std::isfinite(mx * mx + my * my);
+}
+
+// The first row, in sweep order (800 down to 0), whose step 0 is not finite
+// at column x, or -1.
+inline int firstStep0Fault(double x, const double* ys, double lim) {
+    for (int row = kPicSide - 1; row >= 0; --row) {
+        // With rep 0 the reference runs exactly step 0, and an error from it
+        // can only be the non-finite fault.
+        if (escCount(x, ys[row], lim, 0).err != 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+}  // namespace core::kernel_detail
+
+#endif  // QUARLO_KERNEL_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace core {
+namespace HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+using M = hn::Mask<D>;
+// Step counts live in 64-bit integer lanes: rep + 1 = 2^31 must fit, and
+// integer adds keep the floating-point adders free for the iteration.
+using DI = hn::RebindToSigned<D>;
+using VI = hn::Vec<DI>;
+
+constexpr size_t kLanes = HWY_LANES(double);
+// Independent vectors per step: enough to cover the latency of one step's
+// dependent chain (multiply, subtract, add) without running out of registers.
+// 4 beat 2 and 3 by 5 to 10 % on AVX-512, and also on AVX2 and SSE4, where
+// some of the 16 registers spill (the spilled c is only read).
+constexpr size_t kGroups = 4;
+constexpr size_t kSlots = kLanes * kGroups;
+// Steps of the opening phase. Without it (refill from the first step) the
+// start view runs at 2/3 of the speed, the many pixels that escape within a
+// few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
+// 32 starts to lose.
+constexpr size_t kOpening = 16;
+// Longest refill chunk. Lanes that finish early idle until the chunk ends, so
+// longer chunks waste more; shorter ones pay the refill more often. Measured:
+// 16 is 5 % slower, 64 loses 5 % on deep boundary views and gains as much
+// where nearly every pixel is inside; halving the chunk when many lanes
+// finish and doubling it when none did was no better.
+constexpr size_t kMaxChunk = 32;
+// Rows of a column plus room for the last, partly filled, batch of vectors.
+constexpr size_t kRowsPadded = kPicSide + kSlots;
+
+struct Group {
+    V x, y, x2, y2, cx, cy;
+    VI cnt;  // steps done without escaping
+    M act;   // still iterating
+};
+
+// One step, in the reference's order of operations: x + x is exactly 2x
+// (subnormals included), while 2 * (x * y) would round differently. An
+// escaped lane keeps computing (towards inf and NaN) but its count is frozen:
+// act only ever goes from true to false, so a NaN that compares false cannot
+// bring it back.
+HWY_INLINE void Step(Group& v, V lim, VI one) {
+    const V xn = hn::Add(hn::Sub(v.x2, v.y2), v.cx);
+    const V yn = hn::Add(hn::Mul(hn::Add(v.x, v.x), v.y), v.cy);
+    v.x = xn;
+    v.y = yn;
+    v.x2 = hn::Mul(xn, xn);
+    v.y2 = hn::Mul(yn, yn);
+    v.act = hn::AndNot(hn::Gt(hn::Add(v.x2, v.y2), lim), v.act);
+    v.cnt = hn::IfThenElse(hn::RebindMask(DI(), v.act), hn::Add(v.cnt, one), v.cnt);
+}
+
+// Lane bits of a mask, shifted to the lanes of group g.
+HWY_INLINE uint64_t MaskBits(M m, size_t g) {
+    const D d;
+    uint8_t bits[8] = {};
+    hn::StoreMaskBits(d, m, bits);
+    uint64_t b = 0;
+    for (size_t i = 0; i < (kLanes + 7) / 8; ++i) {
+        b |= static_cast<uint64_t>(bits[i]) << (8 * i);
+    }
+    return b << (g * kLanes);
+}
+
+// ---------------------------------------------------------------- opening
+
+// State of a column after the opening, indexed by row.
+struct Column {
+    alignas(64) double x[kRowsPadded];
+    alignas(64) double y[kRowsPadded];
+    alignas(64) double x2[kRowsPadded];
+    alignas(64) double y2[kRowsPadded];
+};
+
+// Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
+// `steps` steps, stopping once every lane has escaped. Writes the counts of
+// rows below 801 to outCol and the state to col; returns the bits of the
+// lanes still running, row r0 + i at bit i.
+template <size_t G>
+HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, double limS,
+                                Column& col, int32_t* outCol) {
+    static_assert(G >= 1 && G <= 4 && G <= kGroups);
+    const D d;
+    const DI di;
+    const V lim = hn::Set(d, limS);
+    const VI one = hn::Set(di, 1);
+    const V zero = hn::Zero(d);
+    const V cx = hn::Set(d, cxS);
+    const M all = hn::Eq(zero, zero);
+    auto start = [&](size_t g) {
+        return Group{zero,         zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes),
+                     hn::Zero(di), all};
+    };
+    Group g0 = start(0);
+    Group g1 = G > 1 ? start(1) : g0;
+    Group g2 = G > 2 ? start(2) : g0;
+    Group g3 = G > 3 ? start(3) : g0;
+    for (size_t i = 0; i < steps; ++i) {
+        Step(g0, lim, one);
+        if constexpr (G > 1)
+            Step(g1, lim, one);
+        if constexpr (G > 2)
+            Step(g2, lim, one);
+        if constexpr (G > 3)
+            Step(g3, lim, one);
+        M any = g0.act;
+        if constexpr (G > 1)
+            any = hn::Or(any, g1.act);
+        if constexpr (G > 2)
+            any = hn::Or(any, g2.act);
+        if constexpr (G > 3)
+            any = hn::Or(any, g3.act);
+        if (hn::AllFalse(d, any)) {
+            break;
+        }
+    }
+    const hn::RebindToUnsigned<D> du;
+    const hn::Rebind<uint32_t, D> du32;
+    const hn::Rebind<int32_t, D> di32;
+    uint64_t running = 0;
+    auto finish = [&](const Group& v, size_t g) {
+        const size_t r = r0 + g * kLanes;
+        hn::StoreU(v.x, d, col.x + r);
+        hn::StoreU(v.y, d, col.y + r);
+        hn::StoreU(v.x2, d, col.x2 + r);
+        hn::StoreU(v.y2, d, col.y2 + r);
+        // Counts here are at most kOpening: the low half of each lane.
+        const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
+        if (r + kLanes <= kPicSide) {
+            hn::StoreU(counts, di32, outCol + r);
+        } else {
+            int32_t tmp[kLanes];
+            hn::StoreU(counts, di32, tmp);
+            std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
+        }
+        running |= MaskBits(v.act, g);
+    };
+    finish(g0, 0);
+    if constexpr (G > 1)
+        finish(g1, 1);
+    if constexpr (G > 2)
+        finish(g2, 2);
+    if constexpr (G > 3)
+        finish(g3, 3);
+    const size_t valid = kPicSide - r0;  // rows of the batch inside the column
+    return valid >= 64 ? running : running & ((uint64_t{1} << valid) - 1);
+}
+
+HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
+                             double lim, Column& col, int32_t* outCol) {
+    switch ((rows + kLanes - 1) / kLanes) {
+        case 1:
+            return OpenBatch<1>(cx, ys, r0, steps, lim, col, outCol);
+        case 2:
+            return OpenBatch<2>(cx, ys, r0, steps, lim, col, outCol);
+        case 3:
+            return OpenBatch<3>(cx, ys, r0, steps, lim, col, outCol);
+        default:
+            return OpenBatch<kGroups>(cx, ys, r0, steps, lim, col, outCol);
+    }
+}
+
+// ----------------------------------------------------------------- refill
+
+// Lane state between chunks, one entry per slot.
+struct Slots {
+    alignas(64) double x[kSlots];
+    alignas(64) double y[kSlots];
+    alignas(64) double x2[kSlots];
+    alignas(64) double y2[kSlots];
+    alignas(64) double cx[kSlots];
+    alignas(64) double cy[kSlots];
+    alignas(64) int64_t cnt[kSlots];
+    alignas(64) double act[kSlots];  // 1: iterating, 0: escaped or idle
+    int64_t pix[kSlots];             // sweep position, -1: idle
+};
+
+HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
+    const D d;
+    const size_t o = g * kLanes;
+    return Group{hn::Load(d, s.x + o),      hn::Load(d, s.y + o),
+                 hn::Load(d, s.x2 + o),     hn::Load(d, s.y2 + o),
+                 hn::Load(d, s.cx + o),     hn::Load(d, s.cy + o),
+                 hn::Load(DI(), s.cnt + o), hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
+}
+
+HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
+    const D d;
+    const size_t o = g * kLanes;
+    hn::Store(v.x, d, s.x + o);
+    hn::Store(v.y, d, s.y + o);
+    hn::Store(v.x2, d, s.x2 + o);
+    hn::Store(v.y2, d, s.y2 + o);
+    hn::Store(v.cnt, DI(), s.cnt + o);
+    hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
+}
+
+struct ChunkResult {
+    uint64_t done;  // slots whose pixel is finished (and idle slots)
+    int64_t room;   // fewest steps left to a running lane, at most kMaxChunk
+};
+
+// Runs k steps on the first G groups. Explicit variables rather than an array
+// so that the compiler keeps every group in registers.
+template <size_t G>
+HWY_NOINLINE ChunkResult RunChunk(Slots& s, size_t k, double limS, int64_t budgetS) {
+    static_assert(G >= 1 && G <= 4 && G <= kGroups);
+    const D d;
+    const DI di;
+    const V lim = hn::Set(d, limS);
+    const VI one = hn::Set(di, 1);
+    Group g0 = LoadGroup(s, 0);
+    Group g1 = G > 1 ? LoadGroup(s, 1) : g0;
+    Group g2 = G > 2 ? LoadGroup(s, 2) : g0;
+    Group g3 = G > 3 ? LoadGroup(s, 3) : g0;
+    for (size_t i = 0; i < k; ++i) {
+        Step(g0, lim, one);
+        if constexpr (G > 1)
+            Step(g1, lim, one);
+        if constexpr (G > 2)
+            Step(g2, lim, one);
+        if constexpr (G > 3)
+            Step(g3, lim, one);
+    }
+    const VI budget = hn::Set(di, budgetS);
+    const VI cap = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+    uint64_t done = 0;
+    VI room = cap;
+    auto finish = [&](const Group& v, size_t g) {
+        StoreGroup(v, s, g);
+        const M full = hn::RebindMask(d, hn::Eq(v.cnt, budget));
+        done |= MaskBits(hn::Or(hn::Not(v.act), full), g);
+        const M running = hn::AndNot(full, v.act);
+        room =
+            hn::Min(room, hn::IfThenElse(hn::RebindMask(di, running), hn::Sub(budget, v.cnt), cap));
+    };
+    finish(g0, 0);
+    if constexpr (G > 1)
+        finish(g1, 1);
+    if constexpr (G > 2)
+        finish(g2, 2);
+    if constexpr (G > 3)
+        finish(g3, 3);
+    return {done, hn::GetLane(hn::MinOfLanes(di, room))};
+}
+
+HWY_INLINE ChunkResult RunGroups(size_t groups, Slots& s, size_t k, double lim, int64_t budget) {
+    switch (groups) {
+        case 1:
+            return RunChunk<1>(s, k, lim, budget);
+        case 2:
+            return RunChunk<2>(s, k, lim, budget);
+        case 3:
+            return RunChunk<3>(s, k, lim, budget);
+        default:
+            return RunChunk<kGroups>(s, k, lim, budget);
+    }
+}
+
+void SetIdle(Slots& s, size_t i) {
+    s.x[i] = s.y[i] = s.x2[i] = s.y2[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
+    s.cnt[i] = 0;
+    s.pix[i] = -1;
+}
+
+// ------------------------------------------------------------------- feed
+
+// Hands out the pixels that outlast the opening, in sweep order: columns left
+// to right, rows 800 down to 0, up to end(), which moves back to the first
+// fault once one is known. Columns are opened as they are reached. When some
+// mapped c might make step 0 non-finite, each column is scanned first, and the
+// sweep ends at its first such pixel, which is never iterated.
+class Feed {
+public:
+    Feed(const View& view, double lim, int64_t budget, int col0, int ncols, const double* ys,
+         bool scan, int32_t* out)
+        : view_(view),
+          lim_(lim),
+          opening_(static_cast<size_t>(std::min<int64_t>(budget, kOpening))),
+          finalAfterOpening_(budget <= static_cast<int64_t>(kOpening)),
+          col0_(col0),
+          ncols_(ncols),
+          ys_(ys),
+          scan_(scan),
+          out_(out),
+          end_(static_cast<int64_t>(ncols) * kPicSide) {}
+
+    bool exhausted() const { return exhausted_; }
+    int64_t step0Fault() const { return step0Fault_; }
+
+    // Ends the sweep before position q.
+    void cut(int64_t q) { end_ = std::min(end_, q); }
+
+    // Starts the next pixel in slot i, or returns false when there is none.
+    bool take(Slots& s, size_t i) {
+        for (;;) {
+            if (npend_ > 0) {
+                const int row = pend_[--npend_];
+                const int64_t q = colStart_ + (kPicSide - 1 - row);
+                if (q >= end_) {
+                    npend_ = 0;
+                    exhausted_ = true;
+                    return false;
+                }
+                s.x[i] = col_.x[row];
+                s.y[i] = col_.y[row];
+                s.x2[i] = col_.x2[row];
+                s.y2[i] = col_.y2[row];
+                s.cx[i] = cx_;
+                s.cy[i] = ys_[row];
+                s.cnt[i] = static_cast<int64_t>(opening_);
+                s.act[i] = 1.0;
+                s.pix[i] = q;
+                return true;
+            }
+            const int64_t nextStart = static_cast<int64_t>(nextCol_) * kPicSide;
+            if (nextCol_ >= ncols_ || nextStart >= end_) {
+                exhausted_ = true;
+                return false;
+            }
+            open(nextCol_++);
+        }
+    }
+
+private:
+    void open(int c) {
+        colStart_ = static_cast<int64_t>(c) * kPicSide;
+        cx_ = pixelX(col0_ + c, view_);
+        int32_t* outCol = out_ + colStart_;
+        size_t lo = 0;
+        if (scan_) {
+            const int row = kernel_detail::firstStep0Fault(cx_, ys_, lim_);
+            if (row >= 0) {
+                const int64_t q = colStart_ + (kPicSide - 1 - row);
+                step0Fault_ = q;
+                cut(q);
+                lo = static_cast<size_t>(row) + 1;
+            }
+        }
+        for (size_t r0 = lo; r0 < kPicSide; r0 += kSlots) {
+            uint64_t running = OpenRows(kPicSide - r0, cx_, ys_, r0, opening_, lim_, col_, outCol);
+            if (finalAfterOpening_) {
+                continue;  // the count written, rep + 1, is final
+            }
+            for (; running != 0; running &= running - 1) {
+                pend_[npend_++] =
+                    static_cast<int16_t>(r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(running));
+            }
+        }
+    }
+
+    const View& view_;
+    double lim_;
+    size_t opening_;          // steps of the opening: kOpening, or fewer if rep + 1 is
+    bool finalAfterOpening_;  // the opening reaches rep + 1 steps
+    int col0_;
+    int ncols_;
+    const double* ys_;
+    bool scan_;
+    int32_t* out_;
+    int64_t end_;
+    int nextCol_ = 0;
+    int64_t colStart_ = 0;  // sweep position of row 800 of the open column
+    double cx_ = 0.0;
+    Column col_;
+    int16_t pend_[kPicSide];  // rows still running, ascending; taken from the back
+    size_t npend_ = 0;
+    bool exhausted_ = false;
+    int64_t step0Fault_ = -1;
+};
+
+// Output index of sweep position q.
+int64_t OutIndex(int64_t q) {
+    const int64_t c = q / kPicSide;
+    return c * kPicSide + (kPicSide - 1 - (q - c * kPicSide));
+}
+
+}  // namespace
+
+SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col0, int ncols,
+                              int32_t* out) {
+    if (ncols <= 0) {
+        return {};
+    }
+    if (rep < 0) {
+        std::fill(out, out + static_cast<size_t>(ncols) * kPicSide, 0);
+        return {};
+    }
+    if (!(lim <= kernel_detail::kLimFast)) {
+        // Later steps could overflow too; the program always uses 4, so
+        // the slow path is good enough here.
+        return referenceColumns(view, lim, rep, col0, ncols, out);
+    }
+    // Rows past 800 only fill the last vectors of the opening. A cy that
+    // escapes at step 0 (|c|^2 > 1e200 > kLimFast) lets them finish at once.
+    double ys[kRowsPadded];
+    std::fill(ys + kPicSide, ys + kRowsPadded, 1e100);
+    for (int row = 0; row < kPicSide; ++row) {
+        ys[row] = pixelY(row, view);
+    }
+    const int64_t budget = int64_t{rep} + 1;
+    const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
+    int64_t counterFault = -1;
+    Feed feed(view, lim, budget, col0, ncols, ys,
+              !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
+
+    // k: the next chunk's length, at most the steps left to any running lane.
+    size_t k = kMaxChunk;
+    Slots s;
+    size_t live = 0;
+    for (size_t i = 0; i < kSlots; ++i) {
+        if (feed.take(s, i)) {
+            ++live;
+            k = std::min(k, static_cast<size_t>(budget - s.cnt[i]));
+        } else {
+            SetIdle(s, i);
+        }
+    }
+    size_t groups = kGroups;
+    while (live > 0) {
+        if (feed.exhausted() && live <= (groups - 1) * kLanes) {
+            // Nothing left to start: pack the remaining lanes into as few
+            // groups as they need, so a long-lived pixel does not drag
+            // empty vectors along.
+            size_t to = 0;
+            for (size_t i = 0; i < groups * kLanes; ++i) {
+                if (s.pix[i] >= 0) {
+                    if (i != to) {
+                        s.x[to] = s.x[i], s.y[to] = s.y[i], s.x2[to] = s.x2[i];
+                        s.y2[to] = s.y2[i], s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
+                        s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
+                        SetIdle(s, i);
+                    }
+                    ++to;
+                }
+            }
+            groups = (live + kLanes - 1) / kLanes;
+        }
+        const ChunkResult r = RunGroups(groups, s, k, lim, budget);
+        k = static_cast<size_t>(r.room);
+        for (uint64_t done = r.done; done != 0; done &= done - 1) {
+            const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
+            const int64_t q = s.pix[i];
+            if (q < 0) {
+                continue;  // idle
+            }
+            if (s.cnt[i] == budget && counterCanOverflow) {
+                // The step counter would pass 2^31 - 1: a fault, and the end
+                // of the sweep there. Pixels after it are dropped, so a later
+                // counter fault can only be at an earlier pixel.
+                out[OutIndex(q)] = rep;
+                counterFault = q;
+                feed.cut(q);
+                for (size_t j = 0; j < kSlots; ++j) {
+                    if (s.pix[j] > q) {
+                        SetIdle(s, j);
+                        --live;
+                    }
+                }
+            } else {
+                out[OutIndex(q)] = static_cast<int32_t>(s.cnt[i]);
+            }
+            if (feed.take(s, i)) {
+                k = std::min(k, static_cast<size_t>(budget - s.cnt[i]));
+            } else {
+                SetIdle(s, i);
+                --live;
+            }
+        }
+    }
+
+    // A counter fault comes first when there is one: no pixel at or past a
+    // step-0 fault is ever started.
+    int64_t first = counterFault;
+    if (first < 0) {
+        first = feed.step0Fault();
+        if (first < 0) {
+            return {};
+        }
+        out[OutIndex(first)] = 0;  // the reference's count at a step-0 fault
+    }
+    const int64_t c = first / kPicSide;
+    return {col0 + static_cast<int>(c), kPicSide - 1 - static_cast<int>(first - c * kPicSide)};
+}
+
+const char* KernelTargetNameImpl() {
+    return hwy::TargetName(HWY_TARGET);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace core
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace core {
+
+HWY_EXPORT(ComputeColumnsImpl);
+HWY_EXPORT(KernelTargetNameImpl);
+
+SweepFault computeColumns(const View& view, double lim, int32_t rep, int col0, int ncols,
+                          int32_t* out) {
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out);
+}
+
+const char* kernelTargetName() {
+    return HWY_DYNAMIC_DISPATCH(KernelTargetNameImpl)();
+}
+
+}  // namespace core
+#endif  // HWY_ONCE
