@@ -62,21 +62,33 @@ QLineEdit* Program::box(picture::Box b) const {
     return kest_.tXc();
 }
 
-std::string Program::text(picture::Box b) const { return box(b)->text().toStdString(); }
+std::string Program::text(picture::Box b) const {
+    return box(b)->text().toStdString();
+}
 
 void Program::setText(picture::Box b, const std::string& text) {
     box(b)->setText(QString::fromStdString(text));
 }
 
-bool Program::startEnabled() const { return kest_.cStar()->isEnabled(); }
+bool Program::startEnabled() const {
+    return kest_.cStar()->isEnabled();
+}
 
-void Program::setStartEnabled(bool enabled) { kest_.cStar()->setEnabled(enabled); }
+void Program::setStartEnabled(bool enabled) {
+    kest_.cStar()->setEnabled(enabled);
+}
 
-void Program::setRepLocked(bool locked) { kest_.tRep()->setReadOnly(locked); }
+void Program::setRepLocked(bool locked) {
+    kest_.tRep()->setReadOnly(locked);
+}
 
-void Program::focusSize() { kest_.tSc()->setFocus(); }
+void Program::focusSize() {
+    kest_.tSc()->setFocus();
+}
 
-bool Program::displayVisible() const { return disp_.isVisible(); }
+bool Program::displayVisible() const {
+    return disp_.isVisible();
+}
 
 void Program::showDisplay() {
     disp_.show();

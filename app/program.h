@@ -6,8 +6,8 @@
 #include "picture/controls.h"
 #include "picture/handlers.h"
 #include "picture/libw.h"
-#include "picture/threaded_counts.h"
 #include "picture/surface.h"
+#include "picture/threaded_counts.h"
 #include "ui/disp.h"
 #include "ui/kest.h"
 

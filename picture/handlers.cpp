@@ -32,7 +32,9 @@ Handlers::Handlers(core::Platform& platform, Surface& img, Controls& controls, L
       column_(core::kPicSide),
       colours_(core::kPicSide) {}
 
-void Handlers::overflowReport() { platform_.messageBox(kOverflowReport); }
+void Handlers::overflowReport() {
+    platform_.messageBox(kOverflowReport);
+}
 
 void Handlers::paintColumn(int col, const int32_t* countsByRow, int32_t rep, int32_t mode,
                            int rows) {

@@ -21,8 +21,7 @@ QFont surfaceFont() {
     return f;
 }
 
-Surface::Surface()
-    : image_(kWidth, kHeight, QImage::Format_RGB32), font_(surfaceFont()) {
+Surface::Surface() : image_(kWidth, kHeight, QImage::Format_RGB32), font_(surfaceFont()) {
     image_.fill(Qt::white);
 }
 
@@ -97,7 +96,9 @@ int Surface::setPicture(const QImage& picture) {
     return 0;
 }
 
-void Surface::flush() { changed(QRect()); }
+void Surface::flush() {
+    changed(QRect());
+}
 
 void Surface::changed(const QRect& area) {
     const QRect all = dirty_ | area;

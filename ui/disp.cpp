@@ -41,8 +41,8 @@ void ImgView::mousePressEvent(QMouseEvent* event) {
 }
 
 void ImgView::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click =
-        pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     pressed_ = false;
     if (click) {
         emit clicked();

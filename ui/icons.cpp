@@ -58,6 +58,8 @@ QImage ringPointerImage() {
     return image;
 }
 
-QCursor ringPointer() { return QCursor(QPixmap::fromImage(ringPointerImage()), 16, 16); }
+QCursor ringPointer() {
+    return QCursor(QPixmap::fromImage(ringPointerImage()), 16, 16);
+}
 
 }  // namespace ui

@@ -10,7 +10,9 @@
 namespace ui {
 
 // Converts the layout's twips into pixels (15 twips to a pixel).
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips) {
+    return twips / 15;
+}
 
 // The control window: the centre, size, repeat-count and colour-mode boxes,
 // START, and the read-out of the plane point under the mouse. It shows and

@@ -25,7 +25,9 @@ std::string QtPlatform::timeText() const {
     return QTime::currentTime().toString(QStringLiteral("H:mm:ss")).toStdString();
 }
 
-void QtPlatform::processEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtPlatform::processEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtPlatform::messageBox(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quarlo"), QString::fromStdString(text),
