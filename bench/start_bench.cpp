@@ -1,0 +1,171 @@
+// A START end to end, with the real windows under the offscreen platform:
+// the time from the click on START to the saved file, beside the time of
+// computing the same counts alone and beside the same START driven by the
+// one-point loop on one thread. Also the per-column overhead of a START
+// (strip, events, painting: the counts cost nothing there), as a median over
+// the 801 columns, and the peak resident memory of the process.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "core/kernel.h"
+#include "picture/threaded_counts.h"
+#include "ui/qt_platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// The real platform, with the pictures going to a scratch folder and the
+// moment of every round of event processing noted.
+class BenchPlatform : public ui::QtPlatform {
+public:
+    explicit BenchPlatform(std::string folder) : folder_(std::move(folder)) {}
+    std::string programFolder() const override { return folder_; }
+    void processEvents() override {
+        marks.push_back(Clock::now());
+        QtPlatform::processEvents();
+    }
+    std::vector<Clock::time_point> marks;
+
+private:
+    std::string folder_;
+};
+
+// Counts from the one-point loop, one column at a time on this thread.
+class ReferenceCounts : public picture::CountSource {
+public:
+    void begin(const core::View& view, double lim, int32_t rep) override {
+        view_ = view;
+        lim_ = lim;
+        rep_ = rep;
+    }
+    int column(int col, int32_t* out) override {
+        const core::SweepFault f = core::referenceColumns(view_, lim_, rep_, col, 1, out);
+        return f.any() ? f.row : -1;
+    }
+
+private:
+    core::View view_;
+    double lim_ = 0;
+    int32_t rep_ = 0;
+};
+
+// Counts known in advance: what is left of a START is its overhead.
+class FreeCounts : public picture::CountSource {
+public:
+    void begin(const core::View& view, double lim, int32_t rep) override {
+        counts_.resize(801 * 801);
+        core::computeColumns(view, lim, rep, 0, 801, counts_.data());
+    }
+    int column(int col, int32_t* out) override {
+        std::copy_n(counts_.data() + static_cast<size_t>(col) * 801, 801, out);
+        return -1;
+    }
+
+private:
+    std::vector<int32_t> counts_;
+};
+
+struct Scene {
+    const char* name;
+    const char *xc, *yc, *sc, *rep;
+};
+
+// Seconds from the click on START to the saved and reloaded file.
+double timeStart(const Scene& s, picture::CountSource* counts, BenchPlatform** platformOut = nullptr) {
+    static int runs = 0;
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / ("quarlo-bench-" + std::to_string(++runs)))
+            .string();
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    auto* platform = new BenchPlatform(folder);
+    auto* program = new app::Program(*platform, counts);
+    program->start();
+    program->setText(picture::Box::tXc, s.xc);
+    program->setText(picture::Box::tYc, s.yc);
+    program->setText(picture::Box::tSc, s.sc);
+    program->setText(picture::Box::tRep, s.rep);
+    QCoreApplication::processEvents();
+    platform->marks.clear();
+    const Clock::time_point t = Clock::now();
+    QTest::mouseClick(program->kest().cStar(), Qt::LeftButton);
+    const double elapsed = secondsSince(t);
+    if (!std::filesystem::exists(folder + "/Bmp/M000.Bmp")) {
+        std::fprintf(stderr, "no file written\n");
+        std::exit(1);
+    }
+    std::filesystem::remove_all(folder);
+    if (platformOut != nullptr) {
+        *platformOut = platform;  // the caller reads the marks; both are left to the end
+    }
+    return elapsed;
+}
+
+double timeCountsAlone(const Scene& s, picture::CountSource& counts) {
+    const core::View view{std::stod(s.xc), std::stod(s.yc), std::stod(s.sc)};
+    std::vector<int32_t> column(801);
+    const Clock::time_point t = Clock::now();
+    counts.begin(view, 4.0, std::stoi(s.rep));
+    for (int col = 0; col < 801; ++col) {
+        counts.column(col, column.data());
+    }
+    return secondsSince(t);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+
+    const Scene scenes[] = {
+        {"default", "0", "0", "2", "256"},
+        {"inside-heavy", "-0.75", "0.1", "0.05", "10000"},
+    };
+    picture::ThreadedCountSource threaded;
+    ReferenceCounts reference;
+    for (const Scene& s : scenes) {
+        const double start = timeStart(s, &threaded);
+        const double countsAlone = timeCountsAlone(s, threaded);
+        const double referenceStart = timeStart(s, &reference);
+        std::printf("START %-13s %8.3f s   counts alone %8.3f s   reference START %8.3f s   "
+                    "reference/START %6.1fx\n",
+                    s.name, start, countsAlone, referenceStart, referenceStart / start);
+    }
+
+    FreeCounts free;
+    BenchPlatform* platform = nullptr;
+    timeStart(scenes[0], &free, &platform);
+    std::vector<double> perColumn;
+    for (size_t i = 1; i < platform->marks.size(); ++i) {
+        perColumn.push_back(
+            std::chrono::duration<double, std::milli>(platform->marks[i] - platform->marks[i - 1])
+                .count());
+    }
+    std::sort(perColumn.begin(), perColumn.end());
+    std::printf("per-column overhead (strip, events, painting), default view: median %.3f ms, "
+                "90th percentile %.3f ms over %zu columns\n",
+                perColumn[perColumn.size() / 2], perColumn[perColumn.size() * 9 / 10],
+                perColumn.size());
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident memory of the process: %.1f MiB\n", usage.ru_maxrss / 1024.0);
+    return 0;
+}
