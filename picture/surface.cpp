@@ -71,7 +71,10 @@ int Surface::print(const std::string& text) {
     painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setFont(font_);
     painter.setPen(Qt::black);
-    const QString s = QString::fromStdString(text);
+    // Past this many characters a text lies beyond the right edge anyway
+    // (every character advances the pen), so a huge box text costs nothing.
+    const qsizetype kVisibleChars = 1024;
+    const QString s = QString::fromStdString(text).left(kVisibleChars);
     const QFontMetrics metrics(font_);
     const int width = metrics.horizontalAdvance(s);
     painter.drawText(QPoint(textX_, textY_ + metrics.ascent()), s);
