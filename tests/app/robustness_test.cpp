@@ -227,7 +227,11 @@ TEST(Soak, ThirtyRunsWithARecolouringEach) {
         std::snprintf(name, sizeof name, "/Bmp/M%03d.Bmp", i);
         EXPECT_TRUE(fs::is_regular_file(f.dir.path() + name)) << name;
     }
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory back on purpose, and finds leaks
+    // itself; elsewhere, memory after the last run stays near the first's.
     EXPECT_LE(residentKiB(), residentAfterFirst + residentAfterFirst / 10);
+#endif
     EXPECT_EQ(openFiles(), filesAfterFirst);
 }
 
