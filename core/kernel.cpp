@@ -5,14 +5,16 @@
 //
 // Each column goes through two phases.
 //  1. Opening: the column's rows, one vector of consecutive rows per lane
-//     set, run the first kOpening steps side by side. Neighbouring pixels
-//     escape at similar steps, so most vectors finish together and early;
-//     their counts are final.
+//     set, run the first kOpening (to kOpening + kMaxChunk - 1) steps side by
+//     side. Neighbouring pixels escape at similar steps, so most vectors
+//     finish together and early; their counts are final.
 //  2. Refill: the pixels still running continue in vector lanes that carry
-//     their own c, z and step count. Lanes run in chunks of up to kMaxChunk
-//     steps; a lane whose pixel escaped or ran out of steps idles until the
-//     chunk ends, then writes its count and takes the next pixel, which may
-//     come from the next column.
+//     their own c, z and step count. Lanes run in chunks of kMaxChunk steps;
+//     a lane whose pixel escaped or ran out of steps idles until the chunk
+//     ends, then writes its count and takes the next pixel, which may come
+//     from the next column. At each chunk end a running lane's z is compared
+//     with a z it saved earlier (see "Exact cycles" below): an exact repeat
+//     means that the orbit cycles and never escapes, and the pixel is done.
 // kGroups independent vectors are in flight in both phases so that the
 // multiply and add latencies overlap; each step is a long dependent chain.
 //
@@ -100,16 +102,22 @@ constexpr size_t kLanes = HWY_LANES(double);
 // some of the 16 registers spill (the spilled c is only read).
 constexpr size_t kGroups = 4;
 constexpr size_t kSlots = kLanes * kGroups;
-// Steps of the opening phase. Without it (refill from the first step) the
-// start view runs at 2/3 of the speed, the many pixels that escape within a
-// few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
-// 32 starts to lose.
+// Fewest steps of the opening phase. Without it (refill from the first step)
+// the start view runs at 2/3 of the speed, the many pixels that escape within
+// a few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
+// 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
+// steps, so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
-// Longest refill chunk. Lanes that finish early idle until the chunk ends, so
-// longer chunks waste more; shorter ones pay the refill more often. Measured:
-// 16 is 5 % slower, 64 loses 5 % on deep boundary views and gains as much
-// where nearly every pixel is inside; halving the chunk when many lanes
-// finish and doubling it when none did was no better.
+// Steps of every refill chunk. Lanes that finish early idle until the chunk
+// ends, so longer chunks waste more; shorter ones pay the refill more often.
+// Measured: 16 is 5 % slower, 64 loses 5 % on deep boundary views and gains
+// as much where nearly every pixel is inside; halving the chunk when many
+// lanes finish and doubling it when none did was no better. Every chunk is
+// this long, so at each chunk end a running lane has run a multiple of
+// kMaxChunk steps since the opening, which the cycle check relies on.
+// Stretching the opening so that the budget ends at a chunk end beat both
+// shortening the chunk for a lane near its budget (as before the cycle
+// check) and letting such a lane run past its budget: 4 % on the start view.
 constexpr size_t kMaxChunk = 32;
 // Rows of a column plus room for the last, partly filled, batch of vectors.
 constexpr size_t kRowsPadded = kPicSide + kSlots;
@@ -210,7 +218,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         hn::StoreU(v.y, d, col.y + r);
         hn::StoreU(v.x2, d, col.x2 + r);
         hn::StoreU(v.y2, d, col.y2 + r);
-        // Counts here are at most kOpening: the low half of each lane.
+        // Counts here are below kOpening + kMaxChunk: the low half of each lane.
         const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
         if (r + kLanes <= kPicSide) {
             hn::StoreU(counts, di32, outCol + r);
@@ -258,7 +266,11 @@ struct Slots {
     alignas(64) double cy[kSlots];
     alignas(64) int64_t cnt[kSlots];
     alignas(64) double act[kSlots];  // 1: iterating, 0: escaped or idle
-    int64_t pix[kSlots];             // sweep position, -1: idle
+    // The z the cycle check compares with; NaN (equal to nothing) until the
+    // lane's pixel has saved one.
+    alignas(64) double sx[kSlots];
+    alignas(64) double sy[kSlots];
+    int64_t pix[kSlots];  // sweep position, -1: idle
 };
 
 HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
@@ -281,15 +293,40 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
     hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
 }
 
-struct ChunkResult {
-    uint64_t done;  // slots whose pixel is finished (and idle slots)
-    int64_t room;   // fewest steps left to a running lane, at most kMaxChunk
-};
+// Exact cycles. Call two finite states (x, y) alike when they are equal
+// under ==: the same bits, except that a coordinate may be -0 on one side
+// and +0 on the other. Alike states step to alike states with the same
+// escape test: x*x and y*y do not see the sign of a zero, so
+// x' = (x*x - y*y) + cx has the same bits on both sides; (x + x) * y has the
+// same bits, or is a zero on both sides (when x or y is a zero), so
+// y' = (x + x) * y + cy has the same bits, or is a zero on both sides (when
+// cy is a zero too); and r = x'*x' + y'*y' has the same bits. A running lane
+// is finite: its last r was at most lim <= kLimFast. So if a lane's z after
+// step b is alike to its z after an earlier step a, and it has not escaped
+// through step b, every later step has the same r as the step b - a before
+// it: the lane never escapes, and its count is rep + 1 (the counter fault
+// when rep is 2147483647) however many steps are left. No tolerance: only
+// == on both coordinates.
+//
+// Comparing only at chunk ends costs nothing per step. The saved z is
+// replaced, after the comparison, when the steps run since the opening (o,
+// so cnt - o, a multiple of kMaxChunk) are a power of two, as in Brent's
+// cycle finding: the z after step o + 32 * 2^j is compared at the next 2^j
+// chunk ends, which covers every multiple of lcm(p, 32) steps up to 32 * 2^j.
+// An orbit that enters a cycle of period p at step m is thus caught by about
+// step o + 4 * max(m, lcm(p, 32)). Comparing at every step instead finds
+// cycles up to 8 % sooner in steps on the benchmark views and on minibrots
+// of periods in the thousands, but each step costs 25 to 35 % more: it lost
+// on every view measured.
 
-// Runs k steps on the first G groups. Explicit variables rather than an array
-// so that the compiler keeps every group in registers.
+// Runs kMaxChunk steps on the first G groups; returns the slots whose pixel
+// is finished (idle slots included), their counts final in s.cnt. openingS is
+// the steps of the opening; cycles: whether to run the cycle check. Explicit
+// variables rather than an array so that the compiler keeps every group in
+// registers.
 template <size_t G>
-HWY_NOINLINE ChunkResult RunChunk(Slots& s, size_t k, double limS, int64_t budgetS) {
+HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
+                               bool cycles) {
     static_assert(G >= 1 && G <= 4 && G <= kGroups);
     const D d;
     const DI di;
@@ -299,7 +336,7 @@ HWY_NOINLINE ChunkResult RunChunk(Slots& s, size_t k, double limS, int64_t budge
     Group g1 = G > 1 ? LoadGroup(s, 1) : g0;
     Group g2 = G > 2 ? LoadGroup(s, 2) : g0;
     Group g3 = G > 3 ? LoadGroup(s, 3) : g0;
-    for (size_t i = 0; i < k; ++i) {
+    for (size_t i = 0; i < kMaxChunk; ++i) {
         Step(g0, lim, one);
         if constexpr (G > 1)
             Step(g1, lim, one);
@@ -309,16 +346,28 @@ HWY_NOINLINE ChunkResult RunChunk(Slots& s, size_t k, double limS, int64_t budge
             Step(g3, lim, one);
     }
     const VI budget = hn::Set(di, budgetS);
-    const VI cap = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+    const VI opening = hn::Set(di, openingS);
     uint64_t done = 0;
-    VI room = cap;
-    auto finish = [&](const Group& v, size_t g) {
+    auto finish = [&](Group& v, size_t g) {
+        // Lanes whose count is rep + 1: those that ran their whole budget,
+        // which ends exactly at a chunk end (the opening's length sees to it;
+        // >= only makes sure), and those found cycling.
+        M full = hn::RebindMask(d, hn::Not(hn::Lt(v.cnt, budget)));
+        if (cycles) {
+            const size_t o = g * kLanes;
+            const V sx = hn::Load(d, s.sx + o);
+            const V sy = hn::Load(d, s.sy + o);
+            // Compared before the save below, or z would meet itself. Only a
+            // lane that has not escaped through this step can cycle.
+            full = hn::Or(full, hn::And(v.act, hn::And(hn::Eq(v.x, sx), hn::Eq(v.y, sy))));
+            const VI run = hn::Sub(v.cnt, opening);
+            const M save = hn::RebindMask(d, hn::Eq(hn::And(run, hn::Sub(run, one)), hn::Zero(di)));
+            hn::Store(hn::IfThenElse(save, v.x, sx), d, s.sx + o);
+            hn::Store(hn::IfThenElse(save, v.y, sy), d, s.sy + o);
+        }
+        v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
         StoreGroup(v, s, g);
-        const M full = hn::RebindMask(d, hn::Eq(v.cnt, budget));
-        done |= MaskBits(hn::Or(hn::Not(v.act), full), g);
-        const M running = hn::AndNot(full, v.act);
-        room =
-            hn::Min(room, hn::IfThenElse(hn::RebindMask(di, running), hn::Sub(budget, v.cnt), cap));
+        done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
     };
     finish(g0, 0);
     if constexpr (G > 1)
@@ -327,24 +376,26 @@ HWY_NOINLINE ChunkResult RunChunk(Slots& s, size_t k, double limS, int64_t budge
         finish(g2, 2);
     if constexpr (G > 3)
         finish(g3, 3);
-    return {done, hn::GetLane(hn::MinOfLanes(di, room))};
+    return done;
 }
 
-HWY_INLINE ChunkResult RunGroups(size_t groups, Slots& s, size_t k, double lim, int64_t budget) {
+HWY_INLINE uint64_t RunGroups(size_t groups, Slots& s, double lim, int64_t budget, int64_t opening,
+                              bool cycles) {
     switch (groups) {
         case 1:
-            return RunChunk<1>(s, k, lim, budget);
+            return RunChunk<1>(s, lim, budget, opening, cycles);
         case 2:
-            return RunChunk<2>(s, k, lim, budget);
+            return RunChunk<2>(s, lim, budget, opening, cycles);
         case 3:
-            return RunChunk<3>(s, k, lim, budget);
+            return RunChunk<3>(s, lim, budget, opening, cycles);
         default:
-            return RunChunk<kGroups>(s, k, lim, budget);
+            return RunChunk<kGroups>(s, lim, budget, opening, cycles);
     }
 }
 
 void SetIdle(Slots& s, size_t i) {
     s.x[i] = s.y[i] = s.x2[i] = s.y2[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
+    s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
     s.cnt[i] = 0;
     s.pix[i] = -1;
 }
@@ -362,8 +413,8 @@ public:
          bool scan, int32_t* out)
         : view_(view),
           lim_(lim),
-          opening_(static_cast<size_t>(std::min<int64_t>(budget, kOpening))),
-          finalAfterOpening_(budget <= static_cast<int64_t>(kOpening)),
+          opening_(static_cast<size_t>(openingFor(budget))),
+          finalAfterOpening_(static_cast<int64_t>(opening_) == budget),
           col0_(col0),
           ncols_(ncols),
           ys_(ys),
@@ -371,7 +422,16 @@ public:
           out_(out),
           end_(static_cast<int64_t>(ncols) * kPicSide) {}
 
+    // Steps of the opening for a budget of `budget` steps: all of them when
+    // they are few, otherwise kOpening or more, such that the refill's
+    // chunks end exactly on the budget.
+    static int64_t openingFor(int64_t budget) {
+        const auto lo = static_cast<int64_t>(kOpening);
+        return budget <= lo ? budget : lo + (budget - lo) % static_cast<int64_t>(kMaxChunk);
+    }
+
     bool exhausted() const { return exhausted_; }
+    int64_t opening() const { return static_cast<int64_t>(opening_); }
     int64_t step0Fault() const { return step0Fault_; }
 
     // Ends the sweep before position q.
@@ -396,6 +456,8 @@ public:
                 s.cy[i] = ys_[row];
                 s.cnt[i] = static_cast<int64_t>(opening_);
                 s.act[i] = 1.0;
+                // A z saved by the slot's previous pixel belongs to another c.
+                s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
                 s.pix[i] = q;
                 return true;
             }
@@ -437,7 +499,7 @@ private:
 
     const View& view_;
     double lim_;
-    size_t opening_;          // steps of the opening: kOpening, or fewer if rep + 1 is
+    size_t opening_;          // steps of the opening: openingFor(rep + 1)
     bool finalAfterOpening_;  // the opening reaches rep + 1 steps
     int col0_;
     int ncols_;
@@ -464,7 +526,7 @@ int64_t OutIndex(int64_t q) {
 }  // namespace
 
 SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col0, int ncols,
-                              int32_t* out) {
+                              int32_t* out, bool cycles) {
     if (ncols <= 0) {
         return {};
     }
@@ -490,14 +552,11 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     Feed feed(view, lim, budget, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
-    // k: the next chunk's length, at most the steps left to any running lane.
-    size_t k = kMaxChunk;
     Slots s;
     size_t live = 0;
     for (size_t i = 0; i < kSlots; ++i) {
         if (feed.take(s, i)) {
             ++live;
-            k = std::min(k, static_cast<size_t>(budget - s.cnt[i]));
         } else {
             SetIdle(s, i);
         }
@@ -515,6 +574,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
                         s.x[to] = s.x[i], s.y[to] = s.y[i], s.x2[to] = s.x2[i];
                         s.y2[to] = s.y2[i], s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
                         s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
+                        s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
                         SetIdle(s, i);
                     }
                     ++to;
@@ -522,16 +582,16 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             }
             groups = (live + kLanes - 1) / kLanes;
         }
-        const ChunkResult r = RunGroups(groups, s, k, lim, budget);
-        k = static_cast<size_t>(r.room);
-        for (uint64_t done = r.done; done != 0; done &= done - 1) {
+        const uint64_t finished = RunGroups(groups, s, lim, budget, feed.opening(), cycles);
+        for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t q = s.pix[i];
             if (q < 0) {
                 continue;  // idle
             }
             if (s.cnt[i] == budget && counterCanOverflow) {
-                // The step counter would pass 2^31 - 1: a fault, and the end
+                // The step counter would pass 2^31 - 1, after all its steps
+                // or, for a cycle found early, some day: a fault, and the end
                 // of the sweep there. Pixels after it are dropped, so a later
                 // counter fault can only be at an earlier pixel.
                 out[OutIndex(q)] = rep;
@@ -546,9 +606,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             } else {
                 out[OutIndex(q)] = static_cast<int32_t>(s.cnt[i]);
             }
-            if (feed.take(s, i)) {
-                k = std::min(k, static_cast<size_t>(budget - s.cnt[i]));
-            } else {
+            if (!feed.take(s, i)) {
                 SetIdle(s, i);
                 --live;
             }
@@ -585,7 +643,12 @@ HWY_EXPORT(KernelTargetNameImpl);
 
 SweepFault computeColumns(const View& view, double lim, int32_t rep, int col0, int ncols,
                           int32_t* out) {
-    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out);
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, true);
+}
+
+SweepFault computeColumnsWithoutCycleCheck(const View& view, double lim, int32_t rep, int col0,
+                                           int ncols, int32_t* out) {
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, false);
 }
 
 const char* kernelTargetName() {

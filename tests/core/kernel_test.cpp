@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +15,7 @@
 
 #include "core/esccount.h"
 #include "core/kernel_dispatch.h"
+#include "core/outcome.h"
 #include "core/view.h"
 
 namespace {
@@ -63,41 +65,118 @@ size_t sweepPos(const Block& b, int col, int row) {
     return static_cast<size_t>(col - b.col0) * kPicSide + (kPicSide - 1 - row);
 }
 
-// Runs the kernel on the block and holds it to the reference: the same
-// fault, the same count for every pixel before it in sweep order, and no
-// write outside the block.
-void expectMatchesReference(const Block& b, const std::vector<int64_t>& targets) {
+// escCount that also ends, as never escaping, when z repeats exactly: after
+// each step it compares z with the z saved after step 2^j - 1, for the
+// largest such step before it (Brent's cycle finding, every step rather than
+// at the kernel's chunk ends). A repeat before an escape means the orbit
+// cycles forever (the argument is in core/kernel.cpp). For budgets that
+// escCount cannot afford, on orbits that escape or repeat well within them.
+core::EscResult escCountOrCycle(double cx, double cy, double lim, int32_t rep) {
+    double x = 0.0;
+    double y = 0.0;
+    double sx = std::nan("");  // equal to nothing
+    double sy = std::nan("");
+    int64_t nextSave = 1;  // saved after step nextSave - 1
+    for (int64_t n = 0; n <= rep; ++n) {
+        const double xn = (x * x - y * y) + cx;
+        const double yn = (2.0 * x) * y + cy;
+        x = xn;
+        y = yn;
+        const double r = x * x + y * y;
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(r)) {
+            return {static_cast<int32_t>(n), core::kErrOverflow};
+        }
+        if (r > lim) {
+            return {static_cast<int32_t>(n), 0};
+        }
+        if (x == sx && y == sy) {
+            break;
+        }
+        if (n + 1 == nextSave) {
+            sx = x;
+            sy = y;
+            nextSave *= 2;
+        }
+    }
+    if (rep < 0) {
+        return {0, 0};
+    }
+    if (rep == kRepMax) {
+        return {rep, core::kErrOverflow};
+    }
+    return {rep + 1, 0};
+}
+
+// referenceColumns with escCountOrCycle.
+SweepFault cycleAwareColumns(const View& view, double lim, int32_t rep, int col0, int ncols,
+                             int32_t* out) {
+    for (int c = 0; c < ncols; ++c) {
+        const int col = col0 + c;
+        for (int row = kPicSide - 1; row >= 0; --row) {
+            const core::EscResult r =
+                escCountOrCycle(core::pixelX(col, view), core::pixelY(row, view), lim, rep);
+            out[static_cast<size_t>(c) * kPicSide + row] = r.count;
+            if (r.err != 0) {
+                return {col, row};
+            }
+        }
+    }
+    return {};
+}
+
+using ColumnFn = SweepFault (*)(const View&, double, int32_t, int, int, int32_t*);
+
+struct KernelFn {
+    const char* name;
+    ColumnFn fn;
+};
+
+// The kernel as the program calls it, and without its exact cycle check.
+const KernelFn kWithCycleCheck{"with cycle check", core::computeColumns};
+const KernelFn kWithoutCycleCheck{"without cycle check", core::computeColumnsWithoutCycleCheck};
+
+// Runs each kernel on the block on each target and holds it to `expected`
+// (referenceColumns unless told): the same fault, the same count for every
+// pixel before it in sweep order, and no write outside the block.
+void expectMatches(const Block& b, const std::vector<int64_t>& targets,
+                   const std::vector<KernelFn>& kernels,
+                   ColumnFn expected = core::referenceColumns) {
     const size_t n = static_cast<size_t>(b.ncols) * kPicSide;
     std::vector<int32_t> want(n, kUnwritten);
-    const SweepFault wf =
-        core::referenceColumns(b.view, b.lim, b.rep, b.col0, b.ncols, want.data());
+    const SweepFault wf = expected(b.view, b.lim, b.rep, b.col0, b.ncols, want.data());
     const size_t valid = wf.any() ? sweepPos(b, wf.col, wf.row) : n;
 
     for (int64_t target : targets) {
         OnTarget on(target);
         ASSERT_STREQ(core::kernelTargetName(), hwy::TargetName(target));
-        SCOPED_TRACE(hwy::TargetName(target));
-        std::vector<int32_t> got(n + 2 * kGuard, kUnwritten);
-        int32_t* out = got.data() + kGuard;
-        const SweepFault gf = core::computeColumns(b.view, b.lim, b.rep, b.col0, b.ncols, out);
-        EXPECT_EQ(gf.col, wf.col);
-        EXPECT_EQ(gf.row, wf.row);
-        size_t mismatches = 0;
-        for (int c = 0; c < b.ncols && mismatches < 5; ++c) {
-            for (int row = kPicSide - 1; row >= 0; --row) {
-                const size_t i = static_cast<size_t>(c) * kPicSide + row;
-                if (sweepPos(b, b.col0 + c, row) < valid && out[i] != want[i]) {
-                    ADD_FAILURE() << "pixel " << b.col0 + c << ',' << row << ": " << out[i]
-                                  << " instead of " << want[i];
-                    ++mismatches;
+        for (const KernelFn& kernel : kernels) {
+            SCOPED_TRACE(testing::Message() << hwy::TargetName(target) << ", " << kernel.name);
+            std::vector<int32_t> got(n + 2 * kGuard, kUnwritten);
+            int32_t* out = got.data() + kGuard;
+            const SweepFault gf = kernel.fn(b.view, b.lim, b.rep, b.col0, b.ncols, out);
+            EXPECT_EQ(gf.col, wf.col);
+            EXPECT_EQ(gf.row, wf.row);
+            size_t mismatches = 0;
+            for (int c = 0; c < b.ncols && mismatches < 5; ++c) {
+                for (int row = kPicSide - 1; row >= 0; --row) {
+                    const size_t i = static_cast<size_t>(c) * kPicSide + row;
+                    if (sweepPos(b, b.col0 + c, row) < valid && out[i] != want[i]) {
+                        ADD_FAILURE() << "pixel " << b.col0 + c << ',' << row << ": " << out[i]
+                                      << " instead of " << want[i];
+                        ++mismatches;
+                    }
                 }
             }
-        }
-        for (size_t i = 0; i < kGuard; ++i) {
-            ASSERT_EQ(got[i], kUnwritten) << "written before the block";
-            ASSERT_EQ(got[kGuard + n + i], kUnwritten) << "written after the block";
+            for (size_t i = 0; i < kGuard; ++i) {
+                ASSERT_EQ(got[i], kUnwritten) << "written before the block";
+                ASSERT_EQ(got[kGuard + n + i], kUnwritten) << "written after the block";
+            }
         }
     }
+}
+
+void expectMatchesReference(const Block& b, const std::vector<int64_t>& targets) {
+    expectMatches(b, targets, {kWithCycleCheck, kWithoutCycleCheck});
 }
 
 class KernelMatchesReference : public testing::TestWithParam<Row> {};
@@ -108,6 +187,13 @@ TEST_P(KernelMatchesReference, OnEveryTarget) {
 
 const View kStart{0.0, 0.0, 2.0};
 const View kSeahorse{-0.743643887037151, 0.131825904205330, 0.0001};
+// Inside the main cardioid: every orbit settles on an exact cycle (period 1,
+// 2 or 4 in double rounding) within 33 steps.
+const View kAllInside{-0.1, 0.1, 0.01};
+// Seahorse valley with parts of the cardioid and the period-2 bulb: at rep
+// 10000 half the pixels cycle, some after 9000 steps and with periods up to
+// the hundreds, 7 % run out of steps and 30 % escape.
+const View kInsideHeavy{-0.75, 0.1, 0.05};
 
 const Row kRows[] = {
     // The start view, whole, at the bounds of the step budget.
@@ -134,11 +220,52 @@ const Row kRows[] = {
     {"dendrite_1em8", {{-0.10109636384562, 0.95628651080914, 1e-8}, kEscLim, 1000, 390, 16}},
     {"needle_1em12", {{-1.999985882, 0.0, 1e-12}, kEscLim, 1000, 0, 40}},
     {"bulb_edge_1em6", {{-1.25066, 0.02012, 1e-6}, kEscLim, 3000, 600, 16}},
-    {"inside_heavy", {{-0.75, 0.1, 0.05}, kEscLim, 10000, 400, 3}},
+    {"inside_heavy", {kInsideHeavy, kEscLim, 10000, 400, 3}},
+    {"inside_heavy_left", {kInsideHeavy, kEscLim, 10000, 0, 2}},
+    // Every pixel inside. The opening runs 16 to 47 steps, so that the
+    // budget of rep + 1 steps ends on a chunk end of the refill; z is saved
+    // after its first chunk and compared from the second on. Budgets of 18
+    // and 47 end in the opening; 48, 80 and 144 end on the first, second
+    // and fourth chunk of a 16-step opening; 79 on the first chunk of a
+    // 47-step one, 81 on the second of a 17-step one.
+    {"all_inside_rep_100000", {kAllInside, kEscLim, 100000, 400, 1}},
+    {"all_inside_rep_17", {kAllInside, kEscLim, 17, 0, 20}},
+    {"all_inside_rep_46", {kAllInside, kEscLim, 46, 0, 20}},
+    {"all_inside_rep_47", {kAllInside, kEscLim, 47, 20, 20}},
+    {"all_inside_rep_78", {kAllInside, kEscLim, 78, 40, 20}},
+    {"all_inside_rep_79", {kAllInside, kEscLim, 79, 60, 20}},
+    {"all_inside_rep_80", {kAllInside, kEscLim, 80, 80, 20}},
+    {"all_inside_rep_143", {kAllInside, kEscLim, 143, 100, 20}},
+    {"all_inside_mirrored", {{-0.1, 0.1, -0.01}, kEscLim, 3000, 700, 2}},
+    // Bulbs whose cycles have periods that do not divide the chunk length
+    // (32 steps), and that grow with double rounding near their edges.
+    {"bulb_period_2", {{-1.0, 0.0, 0.3}, kEscLim, 5000, 390, 4}},
+    {"bulb_period_3", {{-0.1226, 0.7449, 0.12}, kEscLim, 5000, 390, 4}},
+    {"window_period_3", {{-1.7549, 0.0, 0.02}, kEscLim, 5000, 390, 4}},
+    {"bulb_period_4", {{-1.3107, 0.0, 0.03}, kEscLim, 5000, 398, 4}},
+    {"bulb_period_5", {{-0.5043, 0.5627, 0.03}, kEscLim, 5000, 398, 4}},
+    {"bulb_period_5_right", {{0.3795, 0.3349, 0.03}, kEscLim, 5000, 398, 4}},
+    // The neck between the cardioid and the period-2 bulb: inside orbits
+    // creep towards a parabolic cycle without repeating in 20000 steps, and
+    // outside ones escape up to a few steps before the budget runs out.
+    {"parabolic_neck", {{-0.75, 0.0, 0.001}, kEscLim, 20000, 398, 4}},
+    // Between the two horns of the cusp at 1/4, no pixel inside: orbits
+    // linger near z = 1/2 for up to 10^4 steps, then escape.
+    {"cusp_no_inside", {{0.2500001, 0.0, 1e-11}, kEscLim, 20000, 0, 3}},
+    {"cusp_no_inside_shallow", {{0.2501, 0.0, 1e-7}, kEscLim, 1000, 0, 50}},
+    // Deep on the boundary with minibrots: cycles of periods in the
+    // hundreds and thousands, found only after thousands of steps.
+    {"seahorse_minibrot", {kSeahorse, kEscLim, 20000, 396, 8}},
+    {"spiral_minibrot", {{-0.7746806106269039, -0.1374168856037867, 1e-5}, kEscLim, 5000, 398, 4}},
     // Degenerate and mirrored views.
     {"size_0_inside", {{-0.5, 0.3, 0.0}, kEscLim, 700, 10, 3}},
     {"size_0_minus_2", {{-2.0, 0.0, 0.0}, kEscLim, 500, 0, 2}},  // |z|^2 stays exactly 4
     {"size_0_plus_2", {{2.0, 0.0, 0.0}, kEscLim, 500, 0, 2}},
+    // Every pixel escapes at step 60, after the cycle check saved its z at
+    // the end of its first chunk (rep 303: a 16-step opening, chunks ending
+    // after 48, 80, ... steps). The next pixel in the lane has that same z
+    // at the end of its own first chunk, which must not count as a repeat.
+    {"size_0_escape_at_60", {{0.2525, 0.0, 0.0}, kEscLim, 303, 0, 2}},
     {"negative_size", {{0.0, 0.0, -2.0}, kEscLim, 256, 0, 801}},
     {"negative_size_deep", {{-0.743643887037151, 0.131825904205330, -1e-6}, kEscLim, 2000, 0, 16}},
     {"subnormal_centre", {{0.0, 0.0, 1e-310}, kEscLim, 100, 395, 10}},
@@ -240,12 +367,6 @@ TEST(Kernel, ColumnsComputedConcurrently) {
     EXPECT_EQ(got, want);
 }
 
-struct OverflowRow {
-    const char* what;
-    Block b;
-    int col, row;  // the pixel whose counter overflows first in sweep order
-};
-
 // Whether the build is optimised and not instrumented: 2^31 steps take
 // seconds there, minutes otherwise.
 constexpr bool kFastBuild =
@@ -255,13 +376,62 @@ constexpr bool kFastBuild =
     false;
 #endif
 
+// Budgets too large for escCount on whole blocks. The kernel is held to
+// escCountOrCycle on the whole block, and escCountOrCycle to escCount on
+// every stride-th pixel in sweep order at checkedRep: the block's budget
+// where escCount can afford it on inside pixels, a smaller one otherwise.
+struct LargeRow {
+    const char* name;
+    Block b;
+    int32_t checkedRep;
+    int stride;
+};
+
+TEST(Kernel, LargeBudgetsEndOnExactCycles) {
+    const View bulb3{-0.1226, 0.7449, 0.12};
+    const LargeRow rows[] = {
+        {"all inside", {kAllInside, kEscLim, 1000000, 0, kPicSide}, 1000000, 16001},
+        {"all inside, 2^31 - 2", {kAllInside, kEscLim, kRepMax - 1, 0, kPicSide}, 2000, 401},
+        {"period-2 bulb edge", {kInsideHeavy, kEscLim, 1000000, 0, 2}, 1000000, 41},
+        {"inside-heavy, 2^31 - 2", {kInsideHeavy, kEscLim, kRepMax - 1, 1, 3}, 20000, 3},
+        {"period-3 bulb", {bulb3, kEscLim, 1000000, 300, 40}, 1000000, 1003},
+        {"period-3 bulb, 2^31 - 2", {bulb3, kEscLim, kRepMax - 1, 390, 4}, 20000, 3},
+        {"period-5 bulb, 2^30", {{-0.5043, 0.5627, 0.03}, kEscLim, 1 << 30, 398, 4}, 20000, 3},
+        // Minibrot pixels cycle with periods in the thousands.
+        {"seahorse minibrot", {kSeahorse, kEscLim, 300000, 399, 2}, 300000, 1},
+        {"seahorse minibrot, 2^31 - 2", {kSeahorse, kEscLim, kRepMax - 1, 399, 2}, 20000, 1},
+    };
+    for (const LargeRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const Block& b = r.b;
+        size_t inside = 0;
+        for (int q = 0; q < b.ncols * kPicSide; q += r.stride) {
+            const double x = core::pixelX(b.col0 + q / kPicSide, b.view);
+            const double y = core::pixelY(kPicSide - 1 - q % kPicSide, b.view);
+            const core::EscResult e = core::escCount(x, y, b.lim, r.checkedRep);
+            const core::EscResult o = escCountOrCycle(x, y, b.lim, r.checkedRep);
+            ASSERT_EQ(o.count, e.count) << "escCountOrCycle differs at sweep position " << q;
+            ASSERT_EQ(o.err, e.err);
+            inside += e.count > r.checkedRep;
+        }
+        ASSERT_GT(inside, 0u) << "no sampled pixel runs out of steps";
+        expectMatches(b, kernelTargets(), {kWithCycleCheck}, cycleAwareColumns);
+    }
+}
+
+struct OverflowRow {
+    const char* what;
+    Block b;
+    int col, row;  // the pixel whose counter overflows first in sweep order
+    // Its orbit does not repeat, so it runs all 2^31 steps.
+    bool slow = false;
+};
+
 TEST(Kernel, CounterOverflowStopsTheSweep) {
     // Each block holds pixels that never escape, so rep = 2^31 - 1 overflows
-    // the step counter there; every other pixel escapes within two steps.
-    // Each row runs 2^31 steps, on the best target only.
-    if (!kFastBuild) {
-        GTEST_SKIP() << "2^31 steps per row: run in an optimised build without sanitizers";
-    }
+    // the step counter there, and the first of them in sweep order is the
+    // fault. escCount checks every pixel before it, all of which escape;
+    // escCountOrCycle proves that the fault's orbit repeats.
     const OverflowRow rows[] = {
         // c = -2 at (399, 400) and c = 0 at (400, 400) finish in the same
         // chunk; the first in sweep order is the fault.
@@ -269,25 +439,57 @@ TEST(Kernel, CounterOverflowStopsTheSweep) {
         // c = 0 at (400, 400); from column 599 on, step 0 overflows at row 800,
         // later in the sweep than the counter.
         {"step-0 fault after it", {{0.0, 0.0, 1.2e154}, kEscLim, kRepMax, 400, 401}, 400, 400},
+        // The first pixel settles on a 2-cycle after 512 steps; the rows in
+        // flight with it cycle sooner or later.
+        {"inside-heavy, first pixel", {kInsideHeavy, kEscLim, kRepMax, 0, kPicSide}, 0, 800},
+        // x = -1: rows 800 to 458 escape within 58 steps; (200, 457) repeats
+        // after 4110 steps, long after c = -1 at (200, 400) and its
+        // neighbours, later in the sweep, were found cycling.
+        {"start view, x = -1", {kStart, kEscLim, kRepMax, 200, 3}, 200, 457},
+        {"period-2 bulb from below", {{-0.5, 0.0, 0.5}, kEscLim, kRepMax, 0, 2}, 0, 629},
+        // c = -0.75 at (400, 400) can never escape: y stays 0 and x in
+        // [-0.75, 0] (x*x rounds into [0, 0.5625]). Its orbit creeps towards
+        // -1/2 without repeating in 2^31 steps, so its counter must really
+        // overflow, while c = 1/4 at (401, 400), later in the sweep, is
+        // found repeating after about 2^28 steps.
+        {"orbit that does not repeat",
+         {{-0.75, 0.0, 400.0}, kEscLim, kRepMax, 400, 2},
+         400,
+         400,
+         true},
     };
+    const std::vector<int64_t> all = kernelTargets();
     for (const OverflowRow& r : rows) {
         SCOPED_TRACE(r.what);
+        if (r.slow && !kFastBuild) {
+            continue;  // 2^31 steps: minutes under sanitizers
+        }
         const Block& b = r.b;
-        std::vector<int32_t> out(static_cast<size_t>(b.ncols) * kPicSide, kUnwritten);
-        const SweepFault f =
-            core::computeColumns(b.view, b.lim, b.rep, b.col0, b.ncols, out.data());
-        EXPECT_EQ(f.col, r.col);
-        EXPECT_EQ(f.row, r.row);
-        for (int c = 0; c < b.ncols; ++c) {
-            for (int row = kPicSide - 1; row >= 0; --row) {
-                if (sweepPos(b, b.col0 + c, row) >= sweepPos(b, r.col, r.row)) {
-                    break;
+        const double faultX = core::pixelX(r.col, b.view);
+        const double faultY = core::pixelY(r.row, b.view);
+        if (!r.slow) {
+            EXPECT_EQ(escCountOrCycle(faultX, faultY, b.lim, b.rep).err, core::kErrOverflow);
+        }
+        // The slow row runs on the best target only: seconds per target.
+        for (int64_t target : r.slow ? std::vector<int64_t>{all.front()} : all) {
+            OnTarget on(target);
+            SCOPED_TRACE(hwy::TargetName(target));
+            std::vector<int32_t> out(static_cast<size_t>(b.ncols) * kPicSide, kUnwritten);
+            const SweepFault f =
+                core::computeColumns(b.view, b.lim, b.rep, b.col0, b.ncols, out.data());
+            EXPECT_EQ(f.col, r.col);
+            EXPECT_EQ(f.row, r.row);
+            for (int c = 0; c < b.ncols; ++c) {
+                for (int row = kPicSide - 1; row >= 0; --row) {
+                    if (sweepPos(b, b.col0 + c, row) >= sweepPos(b, r.col, r.row)) {
+                        break;
+                    }
+                    const core::EscResult e = core::escCount(
+                        core::pixelX(b.col0 + c, b.view), core::pixelY(row, b.view), b.lim, b.rep);
+                    ASSERT_EQ(e.err, 0);
+                    EXPECT_EQ(out[static_cast<size_t>(c) * kPicSide + row], e.count)
+                        << "pixel " << b.col0 + c << ',' << row;
                 }
-                const core::EscResult e = core::escCount(core::pixelX(b.col0 + c, b.view),
-                                                         core::pixelY(row, b.view), b.lim, b.rep);
-                ASSERT_EQ(e.err, 0);
-                EXPECT_EQ(out[static_cast<size_t>(c) * kPicSide + row], e.count)
-                    << "pixel " << b.col0 + c << ',' << row;
             }
         }
     }
