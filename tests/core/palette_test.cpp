@@ -114,6 +114,13 @@ TEST(PaletteFile, MissingFolderOrUnreadableGivesNothing) {
     EXPECT_EQ(table, core::ColTable{});
 }
 
+TEST(PaletteFile, PipeOfThatNameDoesNotHang) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir.path() + "/Color.Ini").c_str(), 0644), 0);
+    core::ColTable table{};
+    EXPECT_EQ(core::ReadColor(dir.path(), table), 0);  // returns at once, no writer needed
+}
+
 TEST(PaletteFile, UnreadableFileGivesNothing) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "root reads any file";
