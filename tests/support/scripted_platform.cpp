@@ -3,11 +3,10 @@
 namespace testsupport {
 
 float ScriptedPlatform::secondsSinceMidnight() const {
-    auto& script = const_cast<std::deque<float>&>(clock);
-    if (!script.empty()) {
-        lastClock_ = script.front();
-        if (script.size() > 1) {
-            script.pop_front();
+    if (!clock.empty()) {
+        lastClock_ = clock.front();
+        if (clock.size() > 1) {
+            clock.pop_front();
         }
     }
     return lastClock_;

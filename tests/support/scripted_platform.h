@@ -21,7 +21,7 @@ struct ProgramEnded : std::runtime_error {
 class ScriptedPlatform : public core::Platform {
 public:
     std::string folder = ".";
-    std::deque<float> clock;  // each reading takes the next value; the last one stays
+    mutable std::deque<float> clock;  // each reading takes the next value; the last one stays
     std::string date = "2026/12/07";
     std::string time = "4:05:06";
     std::function<void()> onProcessEvents;
