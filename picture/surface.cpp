@@ -64,6 +64,24 @@ void Surface::boxOutline(int x1, int y1, int x2, int y2, int32_t colour) {
 }
 
 int Surface::print(const std::string& text) {
+    // Past this many characters a text lies beyond the right edge anyway
+    // (every character advances the pen), so a huge box text costs nothing.
+    const qsizetype kVisibleChars = 1024;
+    const QString s = QString::fromStdString(text).left(kVisibleChars);
+    const Stamp& stamp = stampFor(textX_, textY_, s);
+    if (!stamp.exact) {
+        return printDirect(s);
+    }
+    for (const Stamp::Run& run : stamp.runs) {
+        QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(run.row));
+        std::copy(run.colours.begin(), run.colours.end(), line + run.left);
+    }
+    changed(stamp.changed);
+    textX_ += stamp.advance;
+    return 0;
+}
+
+int Surface::printDirect(const QString& s) {
     QPainter painter(&image_);
     if (!painter.isActive()) {
         return core::kErrInvalidPicture;
@@ -71,10 +89,6 @@ int Surface::print(const std::string& text) {
     painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setFont(font_);
     painter.setPen(Qt::black);
-    // Past this many characters a text lies beyond the right edge anyway
-    // (every character advances the pen), so a huge box text costs nothing.
-    const qsizetype kVisibleChars = 1024;
-    const QString s = QString::fromStdString(text).left(kVisibleChars);
     const QFontMetrics metrics(font_);
     const int width = metrics.horizontalAdvance(s);
     painter.drawText(QPoint(textX_, textY_ + metrics.ascent()), s);
@@ -82,6 +96,62 @@ int Surface::print(const std::string& text) {
     changed(QRect(textX_, textY_, width, metrics.height()).intersected(image_.rect()));
     textX_ += width;
     return 0;
+}
+
+const Surface::Stamp& Surface::stampFor(int x, int y, const QString& text) {
+    std::string key = std::to_string(x) + ',' + std::to_string(y) + ',' + text.toStdString();
+    if (const auto found = stamps_.find(key); found != stamps_.end()) {
+        return found->second;
+    }
+    if (stamps_.size() >= 64) {
+        stamps_.clear();  // the clock's fields make a few new texts a second
+    }
+    Stamp& stamp = stamps_[std::move(key)];
+
+    // Print the text as printDirect would, once on white and once on black,
+    // into images of the surface's size and format. A pixel that keeps its
+    // background in both is untouched; one that comes out the same in both
+    // is set to that colour whatever lies under it. Any other pixel depends
+    // on the background, and the text is then always drawn directly.
+    QImage onWhite(kWidth, kHeight, QImage::Format_RGB32);
+    QImage onBlack(kWidth, kHeight, QImage::Format_RGB32);
+    onWhite.fill(Qt::white);
+    onBlack.fill(Qt::black);
+    const QFontMetrics metrics(font_);
+    for (QImage* scratch : {&onWhite, &onBlack}) {
+        QPainter painter(scratch);
+        if (!painter.isActive()) {
+            return stamp;  // not exact: printDirect reports the failure
+        }
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(font_);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(x, y + metrics.ascent()), text);
+    }
+    const QRgb white = qRgb(255, 255, 255), black = qRgb(0, 0, 0);
+    for (int row = 0; row < kHeight; ++row) {
+        const QRgb* w = reinterpret_cast<const QRgb*>(onWhite.constScanLine(row));
+        const QRgb* b = reinterpret_cast<const QRgb*>(onBlack.constScanLine(row));
+        for (int col = 0; col < kWidth; ++col) {
+            if (w[col] == white && b[col] == black) {
+                continue;
+            }
+            if (w[col] != b[col]) {
+                stamp.runs.clear();
+                return stamp;
+            }
+            Stamp::Run* run = stamp.runs.empty() ? nullptr : &stamp.runs.back();
+            if (run == nullptr || run->row != row ||
+                run->left + static_cast<int>(run->colours.size()) != col) {
+                run = &stamp.runs.emplace_back(Stamp::Run{row, col, {}});
+            }
+            run->colours.push_back(w[col]);
+        }
+    }
+    stamp.advance = metrics.horizontalAdvance(text);
+    stamp.changed = QRect(x, y, stamp.advance, metrics.height()).intersected(image_.rect());
+    stamp.exact = true;
+    return stamp;
 }
 
 int Surface::setPicture(const QImage& picture) {
@@ -104,10 +174,18 @@ void Surface::flush() {
 }
 
 void Surface::changed(const QRect& area) {
-    const QRect all = dirty_ | area;
+    // Reported apart: the gathered pixels are usually a column, the area
+    // the strip, and their union would be the whole surface.
+    const QRect gathered = dirty_;
     dirty_ = QRect();
-    if (onChanged_ && !all.isEmpty()) {
-        onChanged_(all);
+    if (!onChanged_) {
+        return;
+    }
+    if (!gathered.isEmpty()) {
+        onChanged_(gathered);
+    }
+    if (!area.isEmpty()) {
+        onChanged_(area);
     }
 }
 

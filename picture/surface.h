@@ -5,6 +5,8 @@
 #include <QRect>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "core/view.h"
 
@@ -21,8 +23,10 @@ public:
 
     Surface();
 
-    // Called with the area that changed, so a window can repaint it. Single
-    // pixels are gathered and reported with the next other drawing or flush.
+    // Called with each area that changed, so a window can repaint it. Single
+    // pixels and columns are gathered and reported with the next other
+    // drawing or flush, as an area of their own: a column and the strip are
+    // two small areas, not the whole surface between them.
     void setOnChanged(std::function<void(const QRect&)> onChanged);
 
     void setPixel(int col, int row, int32_t colour) {
@@ -61,11 +65,31 @@ public:
     }
 
 private:
+    // The pixels one print of a text at one position sets, and the colour
+    // each gets, whatever lies under them: drawing the text is then a copy
+    // of these runs. Valid only for texts whose pixels do not depend on the
+    // background (aliased glyphs in one opaque colour).
+    struct Stamp {
+        struct Run {
+            int row, left;              // surface pixels
+            std::vector<QRgb> colours;  // from left rightwards
+        };
+        std::vector<Run> runs;
+        QRect changed;       // the area reported as changed, as a direct print reports it
+        int advance = 0;     // pixels the text position moves
+        bool exact = false;  // false: the text must be drawn directly
+    };
+
     void changed(const QRect& area);
+    const Stamp& stampFor(int x, int y, const QString& text);
+    int printDirect(const QString& text);
 
     QImage image_;
     QFont font_;
     QRect dirty_;
+    // Stamps of the texts printed lately, by position and text. The strip
+    // prints the same texts on every column; only the clock's fields change.
+    std::unordered_map<std::string, Stamp> stamps_;
     int textX_ = 0;
     int textY_ = 0;
     std::function<void(const QRect&)> onChanged_;

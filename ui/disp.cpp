@@ -14,6 +14,27 @@ ImgView::ImgView(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setCursor(ringPointer());
     setAttribute(Qt::WA_OpaquePaintEvent);
+    refreshTimer_.setSingleShot(true);
+    connect(&refreshTimer_, &QTimer::timeout, this, &ImgView::refresh);
+}
+
+void ImgView::imageChanged(const QRect& area) {
+    pending_ += area;
+    const qint64 sinceRefresh = lastRefresh_.isValid() ? lastRefresh_.elapsed() : kFrameMs;
+    if (sinceRefresh >= kFrameMs) {
+        refresh();
+    } else if (!refreshTimer_.isActive()) {
+        refreshTimer_.start(static_cast<int>(kFrameMs - sinceRefresh));
+    }
+}
+
+void ImgView::refresh() {
+    refreshTimer_.stop();
+    lastRefresh_.start();
+    if (!pending_.isEmpty()) {
+        update(pending_);
+        pending_ = QRegion();
+    }
 }
 
 void ImgView::setSource(const QImage* image) {
@@ -23,11 +44,15 @@ void ImgView::setSource(const QImage* image) {
 
 void ImgView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (source_ != nullptr) {
-        // One image pixel to one device pixel, whatever the screen's scale.
-        painter.drawImage(event->rect(), *source_, event->rect());
-    } else {
-        painter.fillRect(event->rect(), Qt::white);
+    // Each changed rectangle on its own: their bounding rectangle may be the
+    // whole surface when only a column and the strip changed.
+    for (const QRect& r : event->region()) {
+        if (source_ != nullptr) {
+            // One image pixel to one device pixel, whatever the screen's scale.
+            painter.drawImage(r, *source_, r);
+        } else {
+            painter.fillRect(r, Qt::white);
+        }
     }
 }
 
@@ -49,7 +74,11 @@ void ImgView::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-Disp::Disp(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+Disp::Disp(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
+    // The picture takes no keys. Showing it, or clicking it, leaves the
+    // keyboard with the control window, where the user types.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Form1"));
     setFont(controlFont());
     QPalette pal = palette();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QRegion>
+#include <QTimer>
 #include <QWidget>
 
 namespace ui {
@@ -15,6 +18,14 @@ public:
     // The image to show; it must outlive the view.
     void setSource(const QImage* image);
 
+    // An area of the image changed. The screen is brought up to date at
+    // most once a display frame: a run changes a column and the strip
+    // hundreds of times a second, and each repaint goes through the
+    // display server. The last change always reaches the screen.
+    void imageChanged(const QRect& area);
+
+    static constexpr int kFrameMs = 16;  // about 60 refreshes a second
+
 signals:
     void mouseMoved(float x, float y);  // pixels, unrounded
     void clicked();
@@ -26,8 +37,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void refresh();
+
     const QImage* source_ = nullptr;
     bool pressed_ = false;
+    QRegion pending_;  // changed since the last refresh
+    QElapsedTimer lastRefresh_;
+    QTimer refreshTimer_;  // brings the last changes of a burst to the screen
 };
 
 // The display window: no frame or title bar, at the top-left corner of the

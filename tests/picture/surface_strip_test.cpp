@@ -2,6 +2,8 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QPainter>
+#include <random>
 
 #include "picture/strip.h"
 #include "picture/surface.h"
@@ -185,6 +187,92 @@ TEST_F(Strip, TextsAreReproducible) {
     Surface other;
     picture::DispPara(platform, other, controls, w, 5);
     EXPECT_EQ(first, other.image());
+}
+
+// A surface whose every pixel differs from its neighbours, so a text drawn
+// over it shows any pixel that a replayed print sets or leaves wrongly.
+QImage noise(unsigned seed) {
+    QImage image(Surface::kWidth, Surface::kHeight, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            line[x] = 0xFF000000u | (random() & 0xFFFFFFu);
+        }
+    }
+    return image;
+}
+
+// Texts printed as the surface did before it kept stamps: one painter per
+// text, straight onto the image.
+void printDirectly(QImage& image, int x, int y, const std::vector<std::string>& texts) {
+    const QFont font = picture::surfaceFont();
+    const QFontMetrics metrics(font);
+    for (const std::string& text : texts) {
+        const QString s = QString::fromStdString(text).left(1024);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(x, y + metrics.ascent()), s);
+        x += metrics.horizontalAdvance(s);
+    }
+}
+
+TEST(SurfaceText, ReplayedPrintsEqualDirectDrawingOnAnyBackground) {
+    const struct {
+        const char* name;
+        int x, y;
+        std::vector<std::string> texts;  // printed one after the other
+    } rows[] = {
+        {"strip_field", 4, 804, {"X=0.0000000000000"}},
+        {"date_and_time", 620, 804, {"D=2026/12/07,4:05:06"}},
+        {"fields_in_a_row", 460, 804, {"R=", "256", "C=", "0", "T=12"}},
+        {"japanese", 100, 804, {"演算異常 ＭＳ ゴシック"}},
+        {"combining_and_symbols", 200, 700, {"e\u0301 ∑√∞ \t|"}},
+        {"past_the_right_edge", 790, 804, {"X=-12.5000000000000"}},
+        {"left_of_the_surface", -30, 804, {"S=2.0000000000000"}},
+        {"cut_at_the_top", 10, -8, {"XYZ gjpq"}},
+        {"cut_at_the_bottom", 10, 812, {"XYZ gjpq"}},
+        {"long_text", 0, 804, {std::string(3000, '8')}},
+        {"empty", 300, 804, {"", "A"}},
+    };
+    for (const auto& r : rows) {
+        for (unsigned seed : {1u, 2u}) {
+            Surface img;
+            ASSERT_EQ(img.setPicture(noise(seed)), 0);
+            QImage expected = img.image();
+            // Twice: the first print makes the stamp, the second replays it.
+            for (int pass = 0; pass < 2; ++pass) {
+                img.setTextPos(r.x, r.y);
+                for (const std::string& t : r.texts) {
+                    ASSERT_EQ(img.print(t), 0) << r.name;
+                }
+            }
+            printDirectly(expected, r.x, r.y, r.texts);
+            printDirectly(expected, r.x, r.y, r.texts);
+            EXPECT_EQ(img.image(), expected) << r.name << " seed " << seed;
+        }
+    }
+}
+
+// A column and the strip are reported as two areas: their union would be
+// the whole surface, and the window would repaint all of it every column.
+TEST(SurfaceChanges, ColumnAndStripAreReportedApart) {
+    Surface img;
+    std::vector<QRect> areas;
+    img.setOnChanged([&](const QRect& r) { areas.push_back(r); });
+    std::vector<int32_t> colours(801, 0);
+    img.setColumn(5, colours.data());
+    img.fillBox(0, 801, 800, 820, 0xFFFFFF);
+    img.setTextPos(4, 804);
+    img.print("X=1");
+    const std::vector<QRect> expected = {QRect(5, 0, 1, 801), QRect(0, 801, 801, 20),
+                                         QRect(4, 804, 24, 17)};
+    ASSERT_EQ(areas.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(areas[i], expected[i]) << i;
+    }
 }
 
 }  // namespace
