@@ -11,7 +11,7 @@ Program::Program(core::Platform& platform, picture::CountSource* counts)
     : platform_(platform),
       handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : threadedCounts_) {
     disp_.img()->setSource(&img_.image());
-    img_.setOnChanged([this](const QRect& area) { disp_.img()->update(area); });
+    img_.setOnChanged([this](const QRect& area) { disp_.img()->imageChanged(area); });
 
     QObject::connect(&kest_, &ui::Kest::closeRequested, [this] { platform_.endProgram(); });
     QObject::connect(&kest_, &ui::Kest::startClicked, [this] { handlers_.startClicked(); });
@@ -75,6 +75,11 @@ bool Program::startEnabled() const {
 }
 
 void Program::setStartEnabled(bool enabled) {
+    if (!enabled) {
+        // Otherwise the focus would pass from the disabled button to the
+        // next box in the tab order, and a stray key would edit it.
+        kest_.parkKeyboard();
+    }
     kest_.cStar()->setEnabled(enabled);
 }
 
@@ -83,7 +88,10 @@ void Program::setRepLocked(bool locked) {
 }
 
 void Program::focusSize() {
-    kest_.tSc()->setFocus();
+    // Setting the focus alone only records it while another window is
+    // active; the keyboard follows the active window.
+    kest_.activateWindow();
+    kest_.tSc()->setFocus(Qt::OtherFocusReason);
 }
 
 bool Program::displayVisible() const {

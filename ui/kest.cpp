@@ -99,6 +99,23 @@ QLineEdit* Kest::makeBox(int left, int top, int width, Qt::Alignment align) {
     return box;
 }
 
+void Kest::parkKeyboard() {
+    setFocus(Qt::OtherFocusReason);
+}
+
+bool Kest::event(QEvent* event) {
+    // With no control focused the keys come to the window itself; Tab would
+    // move the focus into a box, and the next key would land there.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease ||
+         type == QEvent::ShortcutOverride) &&
+        (focusWidget() == nullptr || focusWidget() == this)) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void Kest::closeEvent(QCloseEvent* event) {
     emit closeRequested();
     event->accept();

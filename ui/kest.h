@@ -32,6 +32,12 @@ public:
     QPushButton* cStar() const { return cStar_; }
     QLabel* label(int index) const { return label2_[static_cast<size_t>(index)]; }
 
+    // Takes the keyboard away from every box and button: the window itself
+    // holds the focus and drops the keys it gets, until a click or the
+    // program puts the focus into a control again. A run does this so that
+    // a key pressed while it computes changes nothing.
+    void parkKeyboard();
+
 signals:
     void startClicked();
     void colourModeChanged();
@@ -39,6 +45,7 @@ signals:
     void closeRequested();
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -89,7 +89,9 @@ TEST_F(Run, DefaultRunPaintsStoresAndSavesThePicture) {
     EXPECT_EQ(w.PicSc, "2.0000000000000");
     EXPECT_TRUE(program->startEnabled());
     EXPECT_FALSE(program->kest().tRep()->isReadOnly());
-    EXPECT_EQ(program->kest().focusWidget(), program->kest().tSc());
+    // The keyboard follows the application's focus, not the window's record.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&program->kest()));
+    EXPECT_EQ(QApplication::focusWidget(), program->kest().tSc());
     EXPECT_TRUE(program->displayVisible());
     EXPECT_EQ(platform.eventRounds, 801);
     EXPECT_TRUE(platform.messages.empty());
@@ -173,6 +175,38 @@ TEST_F(Run, EventsDuringARun) {
     expectPicture(last, counts, 64, 2, 0, 50);
     expectPicture(last, counts, 64, 0, 51, 800);
     EXPECT_EQ(program->libw().PicXc, "0.0000000000000");
+}
+
+TEST_F(Run, KeysDuringARunReachNoBox) {
+    program->setText(Box::tRep, "64");
+    std::vector<std::string> before;
+    for (Box b : {Box::tXc, Box::tYc, Box::tSc, Box::tRep, Box::tCol}) {
+        before.push_back(program->text(b));
+    }
+    program->kest().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&program->kest()));
+    int column = -1;
+    platform.onProcessEvents = [&] {
+        if (++column != 10) {
+            return;
+        }
+        // Typed to the window, as a keyboard does: Tab would move into a box.
+        QWindow* window = program->kest().windowHandle();
+        ASSERT_NE(window, nullptr);
+        for (Qt::Key key : {Qt::Key_1, Qt::Key_Tab, Qt::Key_2, Qt::Key_Backspace, Qt::Key_3}) {
+            QTest::keyClick(window, key);
+        }
+        EXPECT_EQ(program->kest().focusWidget(), &program->kest());
+    };
+    pressStart();
+    std::vector<std::string> after;
+    for (Box b : {Box::tXc, Box::tYc, Box::tSc, Box::tRep, Box::tCol}) {
+        after.push_back(program->text(b));
+    }
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(files(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), program->kest().tSc());
 }
 
 TEST_F(Run, Recolouring) {
