@@ -227,6 +227,9 @@ private:
     std::string buffer_;
 };
 
+const archive::Placement kPlacements[] = {
+    archive::Placement::Anonymous, archive::Placement::NamedRename, archive::Placement::NamedLink};
+
 const char* placementArg(archive::Placement p) {
     switch (p) {
         case archive::Placement::Anonymous:
@@ -651,36 +654,24 @@ TEST(KilledSave, AtEveryStepLeavesWholePicturesAndOnlyTemporariesThatStartUpRemo
     // A saver saves one picture, stops the next save at a step and is
     // killed there. Named temporaries are what the fall-backs may leave; an
     // unnamed file leaves nothing.
-    const struct {
-        archive::Placement placement;
-        std::vector<std::pair<const char*, archive::SaveStep>> stops;
-    } rows[] = {
-        {archive::Placement::Anonymous,
-         {{"created", archive::SaveStep::Created},
-          {"written", archive::SaveStep::Written},
-          {"synced", archive::SaveStep::Synced},
-          {"placed", archive::SaveStep::Placed}}},
-        {archive::Placement::NamedRename,
-         {{"created", archive::SaveStep::Created},
-          {"written", archive::SaveStep::Written},
-          {"synced", archive::SaveStep::Synced},
-          {"placed", archive::SaveStep::Placed}}},
-        {archive::Placement::NamedLink,
-         {{"created", archive::SaveStep::Created},
-          {"written", archive::SaveStep::Written},
-          {"synced", archive::SaveStep::Synced},
-          {"linked", archive::SaveStep::Linked},
-          {"placed", archive::SaveStep::Placed}}},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(placementArg(r.placement));
+    const std::pair<const char*, archive::SaveStep> steps[] = {
+        {"created", archive::SaveStep::Created},
+        {"written", archive::SaveStep::Written},
+        {"synced", archive::SaveStep::Synced},
+        {"linked", archive::SaveStep::Linked},
+        {"placed", archive::SaveStep::Placed}};
+    for (const archive::Placement placement : kPlacements) {
+        SCOPED_TRACE(placementArg(placement));
         TempDir d;
         const std::string b = d.path() + "/Bmp";
         fs::create_directory(b);
         size_t expectedPictures = 0;
         size_t expectedTemporaries = 0;
-        for (const auto& [stepName, step] : r.stops) {
-            Saver saver({d.path(), "2", placementArg(r.placement), "4", stepName});
+        for (const auto& [stepName, step] : steps) {
+            if (step == archive::SaveStep::Linked && placement != archive::Placement::NamedLink) {
+                continue;  // only a hard link gives a picture two names
+            }
+            Saver saver({d.path(), "2", placementArg(placement), "4", stepName});
             ASSERT_TRUE(saver.running());
             std::string first, stopped;
             ASSERT_TRUE(saver.readLine(first)) << stepName;
@@ -691,7 +682,7 @@ TEST(KilledSave, AtEveryStepLeavesWholePicturesAndOnlyTemporariesThatStartUpRemo
             // from Created until the picture has its name.
             expectedPictures += 1 + (step >= archive::SaveStep::Linked);
             expectedTemporaries +=
-                r.placement != archive::Placement::Anonymous && step < archive::SaveStep::Placed;
+                placement != archive::Placement::Anonymous && step < archive::SaveStep::Placed;
         }
         const Leftovers left = leftoversOf(b, 4);
         EXPECT_EQ(static_cast<size_t>(left.pictures), expectedPictures);
@@ -764,10 +755,7 @@ TEST_P(TwoPrograms, OneFolderGetsEveryPictureOnceAndNoneReplaced) {
     EXPECT_EQ(snapshot(b).size(), static_cast<size_t>(2 * kEach));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPlacement, TwoPrograms,
-                         testing::Values(archive::Placement::Anonymous,
-                                         archive::Placement::NamedRename,
-                                         archive::Placement::NamedLink),
+INSTANTIATE_TEST_SUITE_P(EveryPlacement, TwoPrograms, testing::ValuesIn(kPlacements),
                          [](const testing::TestParamInfo<archive::Placement>& info) {
                              return std::string(placementArg(info.param));
                          });
