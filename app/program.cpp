@@ -39,6 +39,7 @@ void Program::start() {
     w_.CntMap.clear();
     core::ReadColor(platform_.programFolder(), w_.ColTbl);
     ::mkdir((platform_.programFolder() + "/Bmp").c_str(), 0777);  // exists after the first start
+    archive::removeStaleTemporaries(platform_.programFolder());
     kest_.tYY()->setFocus();
 }
 

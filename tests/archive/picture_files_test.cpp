@@ -1,21 +1,36 @@
 #include "archive/picture_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <map>
+#include <set>
 
 #include "support/scripted_platform.h"
 #include "support/tempdir.h"
+#include "test_picture.h"
 
 namespace {
 
@@ -31,7 +46,8 @@ std::map<std::string, QByteArray> snapshot(const std::string& folder) {
     for (const auto& e : fs::directory_iterator(folder, ec)) {
         QFile f(QString::fromStdString(e.path().string()));
         QByteArray hash = "not a readable file";
-        if (e.is_regular_file() && f.open(QIODevice::ReadOnly)) {
+        std::error_code kindError;  // a link loop has no kind
+        if (e.is_regular_file(kindError) && f.open(QIODevice::ReadOnly)) {
             hash = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
         }
         out[e.path().filename().string()] = hash;
@@ -40,13 +56,190 @@ std::map<std::string, QByteArray> snapshot(const std::string& folder) {
 }
 
 QImage testPicture() {
-    QImage image(801, 821, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, (x * y) & 0xFF));
+    return testsupport::seededPicture(0);
+}
+
+// The bytes a save writes for the picture of a seed. The header's
+// resolution follows the screen, so only a file written by this process
+// matches them byte for byte; others are compared by wholePicture.
+QByteArray bmpBytes(int seed) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    testsupport::seededPicture(seed).save(&buffer, "BMP");
+    return bytes;
+}
+
+QByteArray fileBytes(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A file is the whole picture of the seed: all of its bytes are there and
+// they show exactly its pixels.
+testing::AssertionResult wholePicture(const std::string& path, int seed) {
+    static const qsizetype kSize = bmpBytes(0).size();
+    const QByteArray bytes = fileBytes(path);
+    if (bytes.size() != kSize) {
+        return testing::AssertionFailure()
+               << path << " holds " << bytes.size() << " of " << kSize << " bytes";
+    }
+    const QImage back = QImage::fromData(bytes, "BMP").convertToFormat(QImage::Format_RGB32);
+    if (back != testsupport::seededPicture(seed)) {
+        return testing::AssertionFailure() << path << " is not the picture of seed " << seed;
+    }
+    return testing::AssertionSuccess();
+}
+
+bool isPictureName(const std::string& name) {
+    return name.size() == 8 && name[0] == 'M' &&
+           std::isdigit(static_cast<unsigned char>(name[1])) &&
+           std::isdigit(static_cast<unsigned char>(name[2])) &&
+           std::isdigit(static_cast<unsigned char>(name[3])) && name.substr(4) == ".Bmp";
+}
+
+bool isTemporaryName(const std::string& name) {
+    return name.size() == 8 + 9 + 6 && isPictureName(name.substr(0, 8)) &&
+           name.substr(8, 9) == ".partial-";
+}
+
+mode_t umaskNow() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Sets a file's modification time that many seconds into the past.
+void age(const std::string& path, int seconds) {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// As root, a file's mode does not stop a read unless these two capabilities
+// are out of effect. They stay permitted and are put back when this goes.
+// Capabilities belong to a thread: only the test's own thread loses them.
+class WithoutModeOverride {
+public:
+    WithoutModeOverride() {
+        if (geteuid() != 0 || syscall(SYS_capget, &header_, saved_) != 0) {
+            return;
+        }
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        active_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutModeOverride() {
+        if (active_) {
+            syscall(SYS_capset, &header_, saved_);
         }
     }
-    return image;
+    WithoutModeOverride(const WithoutModeOverride&) = delete;
+    WithoutModeOverride& operator=(const WithoutModeOverride&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
+};
+
+// The saver program (tests/archive/saver_main.cpp) as a child process whose
+// output the test reads line by line. Killed, if still running, when it goes.
+class Saver {
+public:
+    explicit Saver(const std::vector<std::string>& args) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        std::vector<std::string> all = {QUARLO_SAVER};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, QUARLO_SAVER, &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Saver() {
+        if (pid_ > 0) {
+            kill();
+        }
+        if (out_ >= 0) {
+            close(out_);
+        }
+    }
+    Saver(const Saver&) = delete;
+    Saver& operator=(const Saver&) = delete;
+
+    bool running() const { return pid_ > 0; }
+
+    // The next line of output; false at its end. The timeout only keeps a
+    // broken saver from hanging the test; no result depends on it.
+    bool readLine(std::string& line) {
+        for (;;) {
+            const size_t nl = buffer_.find('\n');
+            if (nl != std::string::npos) {
+                line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return true;
+            }
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0) {
+                return false;
+            }
+            char chunk[4096];
+            const ssize_t n = read(out_, chunk, sizeof chunk);
+            if (n <= 0) {
+                return false;
+            }
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    // Ends the saver at once and waits for it.
+    void kill() {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+
+    // Waits for the saver to end; its exit status, or -1 when killed.
+    int wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+const archive::Placement kPlacements[] = {
+    archive::Placement::Anonymous, archive::Placement::NamedRename, archive::Placement::NamedLink};
+
+const char* placementArg(archive::Placement p) {
+    switch (p) {
+        case archive::Placement::Anonymous:
+            return "anonymous";
+        case archive::Placement::NamedRename:
+            return "rename";
+        case archive::Placement::NamedLink:
+            return "link";
+    }
+    return "";
 }
 
 class PictureFiles : public testing::Test {
@@ -134,48 +327,239 @@ TEST_F(PictureFiles, AllNamesTakenIsASaveFailureThatOverwritesNothing) {
 }
 
 TEST_F(PictureFiles, SaveFailuresNameTheErrorAndThePath) {
+    // Each row sets up a failure and returns how to undo it, or an empty
+    // function with skip set when this machine cannot set it up.
     struct Row {
         const char* name;
-        std::function<void(const std::string& bmp)> prepare;
+        std::function<std::function<void()>(const std::string& bmp, std::string& skip)> prepare;
         const char* number;
     };
+    const auto nothingToUndo = [] {};
     const Row rows[] = {
-        {"missing_folder", [](const std::string& b) { fs::remove_all(b); }, "76"},
-        {"folder_is_a_file",
-         [](const std::string& b) {
+        {"missing_folder",
+         [&](const std::string& b, std::string&) {
              fs::remove_all(b);
-             std::ofstream(b) << "x";
+             return nothingToUndo;
          },
          "76"},
+        {"folder_is_a_file",
+         [&](const std::string& b, std::string&) {
+             fs::remove_all(b);
+             std::ofstream(b) << "x";
+             return nothingToUndo;
+         },
+         "76"},
+        {"file_size_limit",
+         // EFBIG: the process may not write a file of 2.4 MiB.
+         [](const std::string&, std::string&) -> std::function<void()> {
+             rlimit before{};
+             getrlimit(RLIMIT_FSIZE, &before);
+             const rlimit small{1 << 20, before.rlim_max};
+             setrlimit(RLIMIT_FSIZE, &small);
+             const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+             return [before, oldHandler] {
+                 setrlimit(RLIMIT_FSIZE, &before);
+                 signal(SIGXFSZ, oldHandler);
+             };
+         },
+         "61"},
+        {"immutable_folder",
+         // EPERM: not even root may add a name to an immutable folder.
+         [](const std::string& b, std::string& skip) -> std::function<void()> {
+             const int fd = open(b.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+             int flags = 0;
+             if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
+                 skip = "no file attributes here";
+                 close(fd);
+                 return {};
+             }
+             const int immutable = flags | FS_IMMUTABLE_FL;
+             if (ioctl(fd, FS_IOC_SETFLAGS, &immutable) != 0) {
+                 skip = std::string("cannot make a folder immutable: ") + std::strerror(errno);
+                 close(fd);
+                 return {};
+             }
+             return [fd, flags] {
+                 ioctl(fd, FS_IOC_SETFLAGS, &flags);
+                 close(fd);
+             };
+         },
+         "70"},
     };
     for (const Row& r : rows) {
         TempDir d;
         const std::string b = d.path() + "/Bmp";
         fs::create_directory(b);
-        r.prepare(b);
+        std::string skip;
+        const std::function<void()> undo = r.prepare(b, skip);
+        if (!undo) {
+            std::cout << "row " << r.name << " skipped: " << skip << "\n";
+            continue;
+        }
+        const auto before = snapshot(b);
         ScriptedPlatform p;
         p.folder = d.path();
         archive::PictureFiles pf;
         EXPECT_THROW(archive::SaveBmp(p, testPicture(), pf), ProgramEnded) << r.name;
+        undo();
         ASSERT_EQ(p.messages.size(), 1u) << r.name;
         EXPECT_EQ(p.messages[0], std::string(r.number) + ": Save ファイル異常 " + b + "/M000.Bmp")
             << r.name;
+        EXPECT_EQ(snapshot(b), before) << r.name;
     }
 }
 
 TEST_F(PictureFiles, LoadFailuresNameTheErrorAndThePath) {
-    files.PicName = bmp() + "/M000.Bmp";
-    EXPECT_THROW(archive::LoadBmp(platform, files), ProgramEnded);
-    ASSERT_EQ(platform.messages.size(), 1u);
-    EXPECT_EQ(platform.messages[0], "53: Load ファイル異常 " + files.PicName);
-
-    touch("M000.Bmp");  // not a picture
-    ScriptedPlatform again;
-    EXPECT_THROW(archive::LoadBmp(again, files), ProgramEnded);
-    ASSERT_EQ(again.messages.size(), 1u);
-    EXPECT_EQ(again.messages[0], "481: Load ファイル異常 " + files.PicName);
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& path)> prepare;  // PicName is bmp/M000.Bmp
+        const char* number;
+        bool longName = false;
+    };
+    const Row rows[] = {
+        {"missing_file", [](const std::string&) {}, "53"},
+        {"not_a_picture", [](const std::string& n) { std::ofstream(n) << "x"; }, "481"},
+        {"torn_picture",
+         [](const std::string& n) {
+             const QByteArray whole = bmpBytes(0);
+             std::ofstream(n, std::ios::binary).write(whole.constData(), whole.size() / 2);
+         },
+         "481"},
+        {"unreadable_file",
+         [](const std::string& n) {
+             std::ofstream(n) << "x";
+             chmod(n.c_str(), 0);
+         },
+         "70"},
+        {"link_loop", [](const std::string& n) { symlink(n.c_str(), n.c_str()); }, "75"},
+        {"name_too_long", [](const std::string&) {}, "75", true},
+        {"a_folder", [](const std::string& n) { fs::create_directory(n); }, "481"},
+        {"a_pipe", [](const std::string& n) { mkfifo(n.c_str(), 0666); }, "481"},
+    };
+    const QImage kept = testsupport::seededPicture(5);
+    for (const Row& r : rows) {
+        TempDir d;
+        const std::string b = d.path() + "/Bmp";
+        fs::create_directory(b);
+        archive::PictureFiles pf;
+        pf.PicName = r.longName ? b + "/" + std::string(300, 'M') : b + "/M000.Bmp";
+        pf.PicSaved = kept;
+        r.prepare(pf.PicName);
+        const auto before = snapshot(b);
+        ScriptedPlatform p;
+        {
+            WithoutModeOverride asAUser;
+            EXPECT_THROW(archive::LoadBmp(p, pf), ProgramEnded) << r.name;
+        }
+        ASSERT_EQ(p.messages.size(), 1u) << r.name;
+        EXPECT_EQ(p.messages[0], std::string(r.number) + ": Load ファイル異常 " + pf.PicName)
+            << r.name;
+        EXPECT_EQ(pf.PicSaved, kept) << r.name;
+        EXPECT_EQ(snapshot(b), before) << r.name;
+    }
 }
 
+TEST_F(PictureFiles, EveryPlacementNeverReplacesAndTakesTheNextFreeName) {
+    const struct {
+        const char* name;
+        archive::Placement placement;
+        bool takenMeanwhile;  // another program writes M000.Bmp after the search
+    } rows[] = {
+        {"anonymous", archive::Placement::Anonymous, false},
+        {"anonymous_taken", archive::Placement::Anonymous, true},
+        {"rename", archive::Placement::NamedRename, false},
+        {"rename_taken", archive::Placement::NamedRename, true},
+        {"hard_link", archive::Placement::NamedLink, false},
+        {"hard_link_taken", archive::Placement::NamedLink, true},
+    };
+    const QByteArray expected = bmpBytes(3);
+    for (const auto& r : rows) {
+        TempDir d;
+        const std::string b = d.path() + "/Bmp";
+        fs::create_directory(b);
+        std::vector<archive::SaveStep> steps;
+        archive::SaveOptions options;
+        options.placement = r.placement;
+        options.onStep = [&](archive::SaveStep step) {
+            steps.push_back(step);
+            if (r.takenMeanwhile && step == archive::SaveStep::Synced) {
+                std::ofstream(b + "/M000.Bmp") << "theirs";
+            }
+        };
+        const auto saved =
+            archive::writeToFreeName(testsupport::seededPicture(3), d.path(), options);
+        ASSERT_EQ(saved.err, 0) << r.name;
+        const std::string mine = r.takenMeanwhile ? "M001.Bmp" : "M000.Bmp";
+        EXPECT_EQ(saved.value, b + "/" + mine) << r.name;
+        EXPECT_EQ(fileBytes(saved.value), expected) << r.name;
+        struct stat st {};
+        stat(saved.value.c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~umaskNow()) << r.name;
+        EXPECT_EQ(st.st_nlink, 1u) << r.name;  // the temporary name is gone
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(b)) {
+            names.insert(e.path().filename().string());
+        }
+        if (r.takenMeanwhile) {
+            EXPECT_EQ(fileBytes(b + "/M000.Bmp"), QByteArray("theirs")) << r.name;
+            EXPECT_EQ(names, (std::set<std::string>{"M000.Bmp", "M001.Bmp"})) << r.name;
+        } else {
+            EXPECT_EQ(names, std::set<std::string>{"M000.Bmp"}) << r.name;
+        }
+        const bool linked = r.placement == archive::Placement::NamedLink;
+        EXPECT_EQ(std::count(steps.begin(), steps.end(), archive::SaveStep::Linked), linked ? 1 : 0)
+            << r.name;
+        EXPECT_EQ(steps.back(), archive::SaveStep::Placed) << r.name;
+    }
+}
+
+TEST(StaleTemporaries, OnlyOldUnchangedLeftoversOfASaveGo) {
+    const struct {
+        const char* name;
+        int ageSeconds;
+        char kind;  // f file, d folder, l symbolic link
+        bool removed;
+    } rows[] = {
+        {"M003.Bmp.partial-a1B2c3", 120, 'f', true},
+        {"M999.Bmp.partial-ZZZZZZ", 61, 'f', true},
+        {"M004.Bmp.partial-a1B2c3", 10, 'f', false},   // a save may still be writing it
+        {"M005.Bmp.partial-a1B2c3", -30, 'f', false},  // from the future: a skewed clock
+        {"M003.Bmp", 120, 'f', false},
+        {"M006.Bmp.partial-abc", 120, 'f', false},
+        {"M007.Bmp.partial-a1B2c3x", 120, 'f', false},
+        {"M07.Bmp.partial-a1B2c3", 120, 'f', false},
+        {"notes.partial-a1B2c3", 120, 'f', false},
+        {"M008.Bmp.partial-a1B2-3", 120, 'f', false},
+        {"M009.Bmp.partial-a1B2c3", 120, 'd', false},
+        {"M010.Bmp.partial-a1B2c3", 120, 'l', false},
+    };
+    TempDir d;
+    const std::string b = d.path() + "/Bmp";
+    fs::create_directory(b);
+    for (const auto& r : rows) {
+        const std::string path = b + "/" + r.name;
+        if (r.kind == 'd') {
+            fs::create_directory(path);
+        } else if (r.kind == 'l') {
+            symlink("M003.Bmp", path.c_str());
+        } else {
+            std::ofstream(path) << "part of a picture";
+        }
+        age(path, r.ageSeconds);
+    }
+    int expectedRemoved = 0;
+    for (const auto& r : rows) {
+        expectedRemoved += r.removed;
+    }
+    EXPECT_EQ(archive::removeStaleTemporaries(d.path()), expectedRemoved);
+    for (const auto& r : rows) {
+        struct stat st {};
+        EXPECT_EQ(lstat((b + "/" + r.name).c_str(), &st) != 0, r.removed) << r.name;
+    }
+    // No Bmp folder at all is nothing to do.
+    TempDir empty;
+    EXPECT_EQ(archive::removeStaleTemporaries(empty.path()), 0);
+}
 TEST_F(PictureFiles, AFileAppearingDuringTheSaveIsNotReplaced) {
     // The name was free when searched; another program takes it before the
     // file is moved into place.
@@ -242,38 +626,138 @@ TEST_F(PictureFiles, ReadOnlyFolderIsASaveFailure) {
     EXPECT_EQ(snapshot(bmp()), before);
 }
 
-TEST_F(PictureFiles, AKilledSaveLeavesOnlyCompletePictures) {
-    // A process saving pictures is killed at ever different moments; every
-    // Mnnn.Bmp left behind is a whole picture.
-    const QImage picture = testPicture();
-    for (int attempt = 0; attempt < 12; ++attempt) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (;;) {
-                archive::PictureFiles mine;
-                const auto name = archive::findFreeName(dir.path());
-                if (name.err != 0 || archive::writeBmpFile(picture, name.value) != 0) {
-                    std::_Exit(1);
-                }
-            }
-        }
-        usleep(static_cast<useconds_t>(3000 + attempt * 4000));
-        kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
-    }
+// What a folder holds after savers of one seed were killed: the pictures,
+// each checked to be whole, and the names of the named temporaries. Anything
+// else fails the test.
+struct Leftovers {
     int pictures = 0;
-    for (const auto& e : fs::directory_iterator(bmp())) {
+    std::vector<std::string> temporaries;
+};
+
+Leftovers leftoversOf(const std::string& bmp, int seed) {
+    Leftovers out;
+    for (const auto& e : fs::directory_iterator(bmp)) {
         const std::string name = e.path().filename().string();
-        if (name.size() == 8 && name[0] == 'M' && name.substr(4) == ".Bmp") {
-            QImage back;
-            ASSERT_EQ(archive::readBmpFile(e.path().string(), back), 0) << name;
-            EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), picture) << name;
-            ++pictures;
+        if (isPictureName(name)) {
+            EXPECT_TRUE(wholePicture(e.path().string(), seed));
+            ++out.pictures;
+        } else if (isTemporaryName(name)) {
+            out.temporaries.push_back(e.path().string());
+        } else {
+            ADD_FAILURE() << "stray file " << name;
         }
     }
-    EXPECT_GT(pictures, 0);
+    return out;
 }
+
+TEST(KilledSave, AtEveryStepLeavesWholePicturesAndOnlyTemporariesThatStartUpRemoves) {
+    // A saver saves one picture, stops the next save at a step and is
+    // killed there. Named temporaries are what the fall-backs may leave; an
+    // unnamed file leaves nothing.
+    const std::pair<const char*, archive::SaveStep> steps[] = {
+        {"created", archive::SaveStep::Created},
+        {"written", archive::SaveStep::Written},
+        {"synced", archive::SaveStep::Synced},
+        {"linked", archive::SaveStep::Linked},
+        {"placed", archive::SaveStep::Placed}};
+    for (const archive::Placement placement : kPlacements) {
+        SCOPED_TRACE(placementArg(placement));
+        TempDir d;
+        const std::string b = d.path() + "/Bmp";
+        fs::create_directory(b);
+        size_t expectedPictures = 0;
+        size_t expectedTemporaries = 0;
+        for (const auto& [stepName, step] : steps) {
+            if (step == archive::SaveStep::Linked && placement != archive::Placement::NamedLink) {
+                continue;  // only a hard link gives a picture two names
+            }
+            Saver saver({d.path(), "2", placementArg(placement), "4", stepName});
+            ASSERT_TRUE(saver.running());
+            std::string first, stopped;
+            ASSERT_TRUE(saver.readLine(first)) << stepName;
+            ASSERT_TRUE(saver.readLine(stopped)) << stepName;
+            ASSERT_EQ(stopped, "stopped") << stepName;
+            saver.kill();
+            // A name is given at Linked or Placed; a named temporary lives
+            // from Created until the picture has its name.
+            expectedPictures += 1 + (step >= archive::SaveStep::Linked);
+            expectedTemporaries +=
+                placement != archive::Placement::Anonymous && step < archive::SaveStep::Placed;
+        }
+        const Leftovers left = leftoversOf(b, 4);
+        EXPECT_EQ(static_cast<size_t>(left.pictures), expectedPictures);
+        ASSERT_EQ(left.temporaries.size(), expectedTemporaries);
+
+        // The next start-up leaves them while they might still grow, and
+        // removes them once they are a minute old.
+        EXPECT_EQ(archive::removeStaleTemporaries(d.path()), 0);
+        for (const std::string& t : left.temporaries) {
+            age(t, archive::kStaleSeconds + 1);
+        }
+        EXPECT_EQ(archive::removeStaleTemporaries(d.path()), static_cast<int>(expectedTemporaries));
+        const Leftovers after = leftoversOf(b, 4);
+        EXPECT_EQ(static_cast<size_t>(after.pictures), expectedPictures);
+        EXPECT_TRUE(after.temporaries.empty());
+    }
+}
+
+TEST(KilledSave, AtAnyMomentLeavesOnlyWholePictures) {
+    // A saver saving without end is killed after ever more of its saves and
+    // at ever different moments inside one; the folder never holds anything
+    // but whole Mnnn.Bmp files. No check depends on when the kill lands.
+    TempDir d;
+    const std::string b = d.path() + "/Bmp";
+    fs::create_directory(b);
+    int saved = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        Saver saver({d.path(), "0", "anonymous", "6"});
+        ASSERT_TRUE(saver.running());
+        std::string line;
+        for (int i = 0; i <= attempt % 3; ++i) {
+            ASSERT_TRUE(saver.readLine(line));
+            ++saved;
+        }
+        usleep(static_cast<useconds_t>(attempt * 1700));
+        saver.kill();
+    }
+    const Leftovers left = leftoversOf(b, 6);
+    EXPECT_GE(left.pictures, saved);
+    EXPECT_TRUE(left.temporaries.empty());
+}
+
+class TwoPrograms : public testing::TestWithParam<archive::Placement> {};
+
+TEST_P(TwoPrograms, OneFolderGetsEveryPictureOnceAndNoneReplaced) {
+    // Two savers with different pictures race for the same names.
+    const int kEach = 50;
+    TempDir d;
+    const std::string b = d.path() + "/Bmp";
+    fs::create_directory(b);
+    Saver one({d.path(), std::to_string(kEach), placementArg(GetParam()), "1"});
+    Saver two({d.path(), std::to_string(kEach), placementArg(GetParam()), "2"});
+    ASSERT_TRUE(one.running() && two.running());
+    std::map<std::string, int> claimedBy;  // path -> seed of the saver that named it
+    int claims = 0;
+    for (auto [saver, seed] : {std::pair{&one, 1}, std::pair{&two, 2}}) {
+        std::string line;
+        while (saver->readLine(line)) {
+            ++claims;
+            EXPECT_TRUE(claimedBy.emplace(line, seed).second) << line << " named twice";
+        }
+        EXPECT_EQ(saver->wait(), 0) << "saver " << seed << ": " << line;
+    }
+    EXPECT_EQ(claims, 2 * kEach);
+    for (int i = 0; i < 2 * kEach; ++i) {
+        const std::string name = archive::pictureName(d.path(), i);
+        ASSERT_EQ(claimedBy.count(name), 1u) << name << " missing";
+        EXPECT_TRUE(wholePicture(name, claimedBy[name])) << "replaced or torn";
+    }
+    EXPECT_EQ(snapshot(b).size(), static_cast<size_t>(2 * kEach));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPlacement, TwoPrograms, testing::ValuesIn(kPlacements),
+                         [](const testing::TestParamInfo<archive::Placement>& info) {
+                             return std::string(placementArg(info.param));
+                         });
 
 }  // namespace

@@ -111,6 +111,62 @@ TEST(SurfaceDrawing, ReportsChangedAreasForRepaint) {
     EXPECT_TRUE(reported.contains(QPoint(100, 801)));
 }
 
+TEST(SurfacePicture, SetPictureReplacesTheImageOrLeavesItAsItWas) {
+    const auto filled = [](QSize size, QImage::Format format, QRgb rgb) {
+        QImage image(size, format);
+        image.fill(rgb);
+        return image;
+    };
+    const QRgb kRed = qRgb(255, 0, 0), kBlue = qRgb(0, 0, 255);
+    const QSize kSurface(801, 821);
+    struct Probe {
+        QPoint at;
+        QRgb rgb;
+    };
+    const struct {
+        const char* name;
+        QImage picture;
+        int err;
+        std::vector<Probe> probes;  // after the call, on a surface filled black before it
+    } rows[] = {
+        {"null_image_changes_nothing",
+         QImage(),
+         481,
+         {{{0, 0}, kBlackRgb}, {{800, 820}, kBlackRgb}}},
+        {"same_size",
+         filled(kSurface, QImage::Format_RGB32, kRed),
+         0,
+         {{{0, 0}, kRed}, {{800, 820}, kRed}}},
+        {"same_size_other_format",
+         filled(kSurface, QImage::Format_RGB888, kBlue),
+         0,
+         {{{0, 0}, kBlue}, {{800, 820}, kBlue}}},
+        {"smaller_drawn_at_the_corner_on_white",
+         filled(QSize(10, 10), QImage::Format_RGB32, kRed),
+         0,
+         {{{0, 0}, kRed}, {{9, 9}, kRed}, {{10, 9}, kWhiteRgb}, {{800, 820}, kWhiteRgb}}},
+        {"larger_cut_to_the_surface",
+         filled(QSize(900, 900), QImage::Format_ARGB32, kBlue),
+         0,
+         {{{0, 0}, kBlue}, {{800, 820}, kBlue}}},
+    };
+    for (const auto& r : rows) {
+        Surface img;
+        img.fillBox(0, 0, 800, 820, 0);
+        QRect reported;
+        img.setOnChanged([&](const QRect& area) { reported |= area; });
+        EXPECT_EQ(img.setPicture(r.picture), r.err) << r.name;
+        // The drawing helpers write 32-bit pixels straight into the image.
+        EXPECT_EQ(img.image().size(), kSurface) << r.name;
+        EXPECT_EQ(img.image().format(), QImage::Format_RGB32) << r.name;
+        EXPECT_EQ(reported, r.err == 0 ? QRect(QPoint(0, 0), kSurface) : QRect()) << r.name;
+        for (const Probe& p : r.probes) {
+            EXPECT_EQ(img.image().pixel(p.at), p.rgb)
+                << r.name << " at " << p.at.x() << ',' << p.at.y();
+        }
+    }
+}
+
 class Strip : public testing::Test {
 protected:
     void draw(int column) { picture::DispPara(platform, img, controls, w, column); }
