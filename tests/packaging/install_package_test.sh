@@ -28,16 +28,23 @@ value() {
     printf '%s' "$v"
 }
 
-# The one quoted argument of an Exec value, its quoting undone.
+# The one quoted argument of an Exec value, as a launcher reads it: %% is
+# a per cent sign, any other % a field code; inside the quotes a backslash
+# takes the next character literally.
 exec_path() {
-    local v=${1//%%/%} out="" i c
-    [[ $v == \"*\" ]] || { printf '<unquoted %s>' "$v"; return; }
-    v=${v:1:${#v}-2}
-    for ((i = 0; i < ${#v}; i++)); do
+    local v=$1 out="" i c
+    [[ $v == \"*\" ]] || { printf '<not one quoted argument: %s>' "$v"; return; }
+    for ((i = 1; i < ${#v} - 1; i++)); do
         c=${v:i:1}
-        if [ "$c" = "\\" ]; then
+        if [ "$c" = "%" ]; then
+            i=$((i + 1))
+            [ "${v:i:1}" = "%" ] || { printf '<field code in: %s>' "$v"; return; }
+        elif [ "$c" = "\\" ]; then
             i=$((i + 1))
             c=${v:i:1}
+        elif [ "$c" = '"' ]; then
+            printf '<unescaped quote in: %s>' "$v"
+            return
         fi
         out+=$c
     done
@@ -185,6 +192,18 @@ else
     wait "$pid" 2>/dev/null
     pid=""
 fi
+
+echo "== configured without tests"
+row="BUILD_TESTING=OFF"
+# Looking for any test library is an error here.
+out=$("$cmake" -S "$source" -B "$work/notest" -DBUILD_TESTING=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON 2>&1) ||
+    fail "configure failed: $out"
+targets=$("$cmake" --build "$work/notest" --target help 2>&1)
+grep -q '\.\.\. quarlo$' <<<"$targets" || fail "no quarlo target: $targets"
+extra=$(grep -E '_test$|_bench$|_fuzz$|testsupport' <<<"$targets")
+[ -z "$extra" ] || fail "test targets: $extra"
+[ ! -e "$work/notest/CTestTestfile.cmake" ] || fail "tests registered"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failures" >&2
