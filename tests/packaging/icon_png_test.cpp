@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "ui/icons.h"
@@ -21,6 +22,10 @@ struct Row {
     std::string name;
     std::function<QImage()> shown;
 };
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class IconFile : public testing::TestWithParam<Row> {};
 
@@ -38,10 +43,10 @@ TEST_P(IconFile, EqualsTheIconShown) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Packaging, IconFile,
-    testing::Values(Row{"ControlWindow", [] { return at32(ui::Kest().windowIcon()); }},
-                    Row{"AppIcon", [] { return at32(ui::appIcon()); }}),
-    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Packaging, IconFile,
+                         testing::Values(Row{"ControlWindow",
+                                             [] { return at32(ui::Kest().windowIcon()); }},
+                                         Row{"AppIcon", [] { return at32(ui::appIcon()); }}),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 }  // namespace

@@ -96,6 +96,16 @@ out=$(DESTDIR="$work/stage" "$cmake" --install "$build" --prefix /opt/quarlo 2>&
     fail "install failed: $out"
 check_folder "$work/stage/opt/quarlo" /opt/quarlo
 
+row="again over the user's files"
+again=$work/again
+"$cmake" --install "$build" --prefix "$again" >/dev/null 2>&1
+printf '0000FF\n' >"$again/Color.Ini"
+mkdir -p "$again/Bmp" && printf 'picture' >"$again/Bmp/M000.Bmp"
+out=$("$cmake" --install "$build" --prefix "$again" 2>&1) || fail "install failed: $out"
+[ "$(cat "$again/Color.Ini")" = 0000FF ] || fail "the edited palette was replaced"
+[ "$(cat "$again/Bmp/M000.Bmp")" = picture ] || fail "a picture was changed"
+[ -x "$again/quarlo" ] || fail "no executable"
+
 row="backslash"
 entry=$work/backslash.desktop
 bash "$source/packaging/add-to-desktop.sh" --print-entry '/a\b "c"' >"$entry"
