@@ -2,7 +2,7 @@
 # Installs what is missing, then configures and builds into build/ on every
 # core.
 #
-#   scripts/build.sh          the program alone
+#   scripts/build.sh          the program and its icon file
 #   scripts/build.sh --tests  the program, its tests and its benchmarks
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,5 +20,5 @@ else
     else
         cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
     fi
-    cmake --build build -j"$(nproc)" --target quarlo
+    cmake --build build -j"$(nproc)" --target quarlo quarlo_icon
 fi
