@@ -82,13 +82,8 @@ put_file() {
     mv -f "$tmp" "$2"
 }
 
-data=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
-apps=$data/applications
-icons=$data/icons/hicolor
 icon_rel=share/icons/hicolor/32x32/apps/quarlo.png
-
-case ${1:-} in
---print-entry)
+if [ "${1:-}" = --print-entry ]; then
     if [ $# -ge 2 ]; then
         folder=$(absolute "$2")
         folder=${folder%/}
@@ -97,7 +92,13 @@ case ${1:-} in
         print_entry "" quarlo
     fi
     exit 0
-    ;;
+fi
+
+data=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
+apps=$data/applications
+icons=$data/icons/hicolor
+
+case ${1:-} in
 --remove)
     rm -f "$apps/quarlo.desktop" "$icons/32x32/apps/quarlo.png"
     echo "Removed Quarlo from the desktop menu."
