@@ -5,14 +5,14 @@
 #   scripts/setup.sh run    what building and running the program need
 #   scripts/setup.sh test   that, and what the tests, the benchmarks, the
 #                           sanitizer and fuzzing builds, the real-display
-#                           tests and the install check need
+#                           tests and the install check need (the default)
 #
 # It says what it is about to install before it installs it. Installing
 # needs root: as another user it goes through sudo, and says so before sudo
 # can ask for a password; without sudo it stops and lists the packages.
 set -euo pipefail
 
-mode=${1:-}
+mode=${1:-test}
 case $mode in
 run | test) ;;
 *)
