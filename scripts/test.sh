@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the suite, the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+# Builds everything and runs every test: the suite (the install and the
+# package included), the same suite built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+jobs=$(nproc)
+scripts/build.sh --tests
 
 echo "== Tests"
-(cd build && ctest --output-on-failure -j2)
+(cd build && ctest --output-on-failure -j"$jobs")
 
 echo "== Tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARLO_SANITIZE=ON >/dev/null
-cmake --build build-asan -j2
+cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j2)
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
 
 echo "== Fuzzing"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUARLO_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j2
-(cd build-fuzz && ctest --output-on-failure -j2)
+cmake --build build-fuzz -j"$jobs"
+(cd build-fuzz && ctest --output-on-failure -j"$jobs")
