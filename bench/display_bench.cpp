@@ -1,0 +1,198 @@
+// A START on a real X server (Xvfb, with and without openbox), as a user
+// meets it: the real executable, clicked with xdotool, timed from the click
+// to the saved file, median of 5, set against the one-point loop computing
+// the same counts on one core in the same run. Then the time the
+// user-interface thread spends on each column when the counts are free
+// (painting, strip, events), through the same X server.
+#include <sys/utsname.h>
+
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/program.h"
+#include "core/kernel.h"
+#include "support/xsession.h"
+#include "ui/qt_platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testsupport::ProgramUnderX;
+using testsupport::XSession;
+using C = ProgramUnderX::Control;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+std::string machine() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line, model, isa = "SSE4";
+    while (std::getline(cpuinfo, line)) {
+        if (model.empty() && line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+        }
+        if (line.rfind("flags", 0) == 0) {
+            isa = line.find(" avx512f") != std::string::npos ? "AVX-512"
+                  : line.find(" avx2") != std::string::npos  ? "AVX2"
+                                                             : "SSE4";
+        }
+    }
+    return model + ", " + isa + ", " + std::to_string(std::thread::hardware_concurrency()) +
+           " cores";
+}
+
+struct Scene {
+    const char* name;
+    const char *xc, *yc, *sc, *rep;
+};
+
+// Seconds the one-point loop takes for all counts of the view, one core.
+double onePointLoop(const Scene& s) {
+    const core::View view{std::stod(s.xc), std::stod(s.yc), std::stod(s.sc)};
+    std::vector<int32_t> counts(801 * 801);
+    const Clock::time_point t = Clock::now();
+    core::referenceColumns(view, 4.0, std::stoi(s.rep), 0, 801, counts.data());
+    return secondsSince(t);
+}
+
+// Median seconds from the click on START to the saved file, over 5 STARTs.
+double clickToFile(const XSession& x, const Scene& s, std::vector<double>* all) {
+    ProgramUnderX p(x, QUARLO_EXECUTABLE);
+    p.setBox(C::tXc, s.xc);
+    p.setBox(C::tYc, s.yc);
+    p.setBox(C::tSc, s.sc);
+    p.setBox(C::tRep, s.rep);
+    for (int i = 0; i < 5; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "M%03d.Bmp", i);
+        const Clock::time_point t = Clock::now();
+        p.click(C::cStar);
+        if (!p.waitForPicture(name, std::chrono::seconds(120))) {
+            std::fprintf(stderr, "no %s written\n", name);
+            std::exit(1);
+        }
+        all->push_back(secondsSince(t));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    return median(*all);
+}
+
+// The real platform, with the pictures in a scratch folder and the moment
+// of every round of event processing noted.
+class MarkingPlatform : public ui::QtPlatform {
+public:
+    explicit MarkingPlatform(std::string folder) : folder_(std::move(folder)) {}
+    std::string programFolder() const override { return folder_; }
+    void processEvents() override {
+        marks.push_back(Clock::now());
+        QtPlatform::processEvents();
+    }
+    std::vector<Clock::time_point> marks;
+
+private:
+    std::string folder_;
+};
+
+// Counts known in advance: what is left of a START is its own work.
+class FreeCounts : public picture::CountSource {
+public:
+    void begin(const core::View& view, double lim, int32_t rep) override {
+        counts_.resize(801 * 801);
+        core::computeColumns(view, lim, rep, 0, 801, counts_.data());
+    }
+    int column(int col, int32_t* out) override {
+        std::copy_n(counts_.data() + static_cast<size_t>(col) * 801, 801, out);
+        return -1;
+    }
+
+private:
+    std::vector<int32_t> counts_;
+};
+
+// Milliseconds between rounds of event processing in STARTs with free
+// counts, through this process's own connection to the display.
+std::vector<double> perColumn(int runs) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "quarlo-dbench";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    MarkingPlatform platform(folder.string());
+    FreeCounts counts;
+    app::Program program(platform, &counts);
+    program.start();
+    QTest::qWait(300);
+    std::vector<double> ms;
+    for (int r = 0; r < runs; ++r) {
+        platform.marks.clear();
+        QTest::mouseClick(program.kest().cStar(), Qt::LeftButton);
+        for (size_t i = 1; i < platform.marks.size(); ++i) {
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(platform.marks[i] - platform.marks[i - 1])
+                    .count());
+        }
+        QTest::qWait(100);
+    }
+    std::filesystem::remove_all(folder);
+    return ms;
+}
+
+}  // namespace
+
+int main() {
+    std::printf("machine: %s\n", machine().c_str());
+    const Scene scenes[] = {
+        {"default", "0", "0", "2", "256"},
+        {"inside-heavy", "-0.75", "0.1", "0.05", "10000"},
+    };
+    std::vector<double> loops;
+    for (const Scene& s : scenes) {
+        loops.push_back(onePointLoop(s));
+    }
+    for (bool wm : {false, true}) {
+        XSession x(wm);
+        for (size_t i = 0; i < std::size(scenes); ++i) {
+            std::vector<double> all;
+            const double start = clickToFile(x, scenes[i], &all);
+            std::printf("X %-7s START %-13s median %7.3f s (of", wm ? "openbox" : "bare",
+                        scenes[i].name, start);
+            for (double t : all) {
+                std::printf(" %.3f", t);
+            }
+            std::printf(")   one-point loop %7.3f s   START/loop %5.2fx   loop/START %6.1fx\n",
+                        loops[i], start / loops[i], loops[i] / start);
+        }
+    }
+
+    XSession x(false);
+    qputenv("DISPLAY", x.display().c_str());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    int argc = 1;
+    char name[] = "quarlo_display_bench";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    std::vector<double> ms = perColumn(3);
+    std::sort(ms.begin(), ms.end());
+    double sum = 0;
+    for (double v : ms) {
+        sum += v;
+    }
+    std::printf(
+        "X bare    user-interface thread per column, default view, free counts: median "
+        "%.3f ms, 90th percentile %.3f ms, mean %.3f ms over %zu columns\n",
+        ms[ms.size() / 2], ms[ms.size() * 9 / 10], sum / static_cast<double>(ms.size()), ms.size());
+    return 0;
+}
