@@ -72,7 +72,7 @@ TEST_P(RealDisplay, TypingAfterFirstAndSecondStartLandsInSize) {
     for (const auto& run : runs) {
         p.click(C::cStar);
         ASSERT_TRUE(p.waitForPicture(run.picture));
-        std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(500ms);  // loaded back, and the keyboard in place
         // The pointer rests on the picture: the keys must still reach the
         // control window, which the end of the run made active.
         p.moveToPicture(400, 400);
@@ -89,7 +89,7 @@ TEST_P(RealDisplay, ZoomUnderCommaDecimalLocaleLandsWhereClicked) {
     ProgramUnderX p(x, underTest(), {}, {{"LANG", "de_DE.UTF-8"}, {"LC_ALL", "de_DE.UTF-8"}});
     p.click(C::cStar);
     ASSERT_TRUE(p.waitForPicture("M000.Bmp"));
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(500ms);  // loaded back: a click counts only then
     p.clickPicture(100, 700);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(p.box(C::tXX), "-1.5000000000000");
