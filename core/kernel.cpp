@@ -29,6 +29,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -553,6 +554,34 @@ private:
     int64_t step0Fault_ = -1;
 };
 
+// The cy of every row of the view. The program asks for one column at a
+// time, and 801 divisions by 400 (which no multiplication may replace) cost
+// as much as a tenth of a column of the start view; so each thread keeps the
+// rows of the view it last computed, recomputed when the view's yc or s
+// differ in any bit. Rows past 800 only fill the last vectors of the
+// opening: a cy that escapes at step 0 (|c|^2 > 1e200 > kLimFast) lets them
+// finish at once.
+const double* RowsOf(const View& view) {
+    struct Rows {
+        uint64_t yc = 0, s = 0;  // bits of the view's yc and s
+        bool valid = false;
+        alignas(64) double ys[kRowsPadded];
+    };
+    thread_local Rows rows;
+    const uint64_t yc = std::bit_cast<uint64_t>(view.yc);
+    const uint64_t sz = std::bit_cast<uint64_t>(view.s);
+    if (!rows.valid || rows.yc != yc || rows.s != sz) {
+        for (int row = 0; row < kPicSide; ++row) {
+            rows.ys[row] = pixelY(row, view);
+        }
+        std::fill(rows.ys + kPicSide, rows.ys + kRowsPadded, 1e100);
+        rows.yc = yc;
+        rows.s = sz;
+        rows.valid = true;
+    }
+    return rows.ys;
+}
+
 // Output index of sweep position q.
 int64_t OutIndex(int64_t q) {
     const int64_t c = q / kPicSide;
@@ -612,13 +641,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
         // the slow path is good enough here.
         return referenceColumns(view, lim, rep, col0, ncols, out);
     }
-    // Rows past 800 only fill the last vectors of the opening. A cy that
-    // escapes at step 0 (|c|^2 > 1e200 > kLimFast) lets them finish at once.
-    double ys[kRowsPadded];
-    std::fill(ys + kPicSide, ys + kRowsPadded, 1e100);
-    for (int row = 0; row < kPicSide; ++row) {
-        ys[row] = pixelY(row, view);
-    }
+    const double* ys = RowsOf(view);
     const int64_t budget = int64_t{rep} + 1;
     const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
     int64_t counterFault = -1;
