@@ -33,10 +33,10 @@
 // tenth), and on the start view the last inside pixels of a column running
 // in half-empty vectors. Measured and slower: 16-step chunks; three groups
 // where there are 16 vector registers; a pool of 6 to 12 groups taking turns;
-// refilling lanes in registers (each call out of the chunk loop spills them
-// all) or by vector expansion from a queue of pixels; starting first the
-// rows that ran long in a column nearby; checking the opening for an end
-// every other step.
+// refilling lanes in registers (the chunk ends cost as much as the trip
+// through memory) or by vector expansion from a queue of pixels; starting
+// first the rows that ran long in a column nearby; checking the opening for
+// an end every other step.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
