@@ -31,7 +31,7 @@
 // lanes idle from their pixel's escape to the end of its last chunk (a tenth
 // of the steps on the boundary view), handing pixels to lanes (another
 // tenth), and on the start view the last inside pixels of a column running
-// in half-empty vectors. Measured and slower: 16-step chunks; three groups
+// in half-empty vectors. Measured and no faster: 16-step chunks; three groups
 // where there are 16 vector registers; a pool of 6 to 12 groups taking turns;
 // refilling lanes in registers (the chunk ends cost as much as the trip
 // through memory) or by vector expansion from a queue of pixels; starting
