@@ -366,6 +366,24 @@ TEST(Kernel, EscapesAtTheEdgesOfAChunk) {
     }
 }
 
+TEST(Kernel, ViewsOneAfterAnother) {
+    // A thread keeps the rows of the view it computed last. Views that differ
+    // from the one before only in yc, only in s or only in xc, computed in
+    // turn on one thread, must each get their own rows.
+    const double xc = kSeahorse.xc;
+    const double yc = kSeahorse.yc;
+    const View views[] = {
+        {xc, yc, 1e-4},  {xc, yc, 2e-4}, {xc, yc + 1e-4, 2e-4}, {xc + 1e-4, yc + 1e-4, 2e-4},
+        {xc, yc, -1e-4}, {xc, yc, 1e-4},
+    };
+    for (int64_t target : kernelTargets()) {
+        for (const View& v : views) {
+            SCOPED_TRACE(testing::Message() << v.xc << ',' << v.yc << " size " << v.s);
+            expectMatchesReference({v, kEscLim, 2000, 300, 2}, {target});
+        }
+    }
+}
+
 TEST(Kernel, StepCeilingCountsEveryStep) {
     // The benchmark divides chains * lanes * steps by the time of the call:
     // that must be what the call did, on every target.
