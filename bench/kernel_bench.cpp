@@ -30,13 +30,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "bench_options.h"
 #include "core/esccount.h"
 #include "core/kernel.h"
 #include "core/kernel_dispatch.h"
@@ -202,13 +202,7 @@ public:
     // Median steps/s of a benchmark over its repetitions, 0 if it did not run.
     double rate(const std::string& name) const {
         const auto it = rates_.find(name);
-        if (it == rates_.end() || it->second.empty()) {
-            return 0.0;
-        }
-        std::vector<double> v = it->second;
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+        return it == rates_.end() ? 0.0 : bench::median(it->second);
     }
 
 private:
@@ -216,52 +210,6 @@ private:
     std::map<std::string, std::vector<double>> rates_;  // name -> steps/s of each repetition
     bool cpuTime_;
 };
-
-// This benchmark's own options, removed from argv.
-struct Options {
-    std::string targets;   // --targets=: empty for the default set
-    bool cpuTime = false;  // --cpu_rates: one-thread rates over CPU time
-};
-
-Options takeOptions(int& argc, char** argv) {
-    Options o;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--targets=", 10) == 0) {
-            o.targets = argv[i] + 10;
-        } else if (std::strcmp(argv[i], "--cpu_rates") == 0) {
-            o.cpuTime = true;
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argc = kept;
-    return o;
-}
-
-// The targets named in `wanted`, or the default set.
-std::vector<int64_t> pickTargets(const std::string& wanted) {
-    const std::vector<int64_t> supported = hwy::SupportedAndGeneratedTargets();
-    std::vector<int64_t> picked;
-    for (int64_t t : supported) {
-        const std::string name = hwy::TargetName(t);
-        bool take = false;
-        if (wanted.empty()) {
-#if HWY_ARCH_X86
-            take = t == supported.front() || t <= HWY_AVX2;
-#else
-            take = t == supported.front();
-#endif
-        } else {
-            take =
-                wanted == "all" || ("," + wanted + ",").find("," + name + ",") != std::string::npos;
-        }
-        if (take) {
-            picked.push_back(t);
-        }
-    }
-    return picked;
-}
 
 std::string cell(double v, const char* fmt) {
     char buf[32];
@@ -280,8 +228,9 @@ std::string targetTag(int64_t target) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options options = takeOptions(argc, argv);
-    const std::vector<int64_t> targets = pickTargets(options.targets);
+    const bench::Options options = bench::takeOptions(argc, argv);
+    const std::vector<int64_t> targets =
+        bench::pickTargets(options.targets, hwy::SupportedAndGeneratedTargets());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
