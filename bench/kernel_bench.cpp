@@ -314,10 +314,14 @@ int main(int argc, char** argv) {
         if (cores == 1) {
             ceilAll = ceil1;
         }
+        std::string chainsTried;
+        for (int chains : kCeilingChains) {
+            chainsTried += (chainsTried.empty() ? "" : ", ") + std::to_string(chains);
+        }
         std::printf(
             "\n%s: reference steps per second; kernel and kernel+cyc on one core, all+cyc "
-            "on %u; ceiling: best of %d, 5, 6 and 8 chains (%d)\n",
-            hwy::TargetName(target), cores, kCeilingChains[0], bestChains);
+            "on %u; ceiling: best of %s chains (%d)\n",
+            hwy::TargetName(target), cores, chainsTried.c_str(), bestChains);
         std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", "view", "reference",
                     "kernel", "kernel+cyc", "all+cyc", "kern/ref", "all/ref", "kern%", "cyc%",
                     "all%", "cyc/kern", "all/cyc");
