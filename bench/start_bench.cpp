@@ -85,8 +85,7 @@ struct Scene {
 };
 
 // Seconds from the click on START to the saved and reloaded file.
-double timeStart(const Scene& s, picture::CountSource* counts,
-                 BenchPlatform** platformOut = nullptr) {
+double timeStart(const Scene& s, picture::CountSource* counts, BenchPlatform** platformOut = nullptr) {
     static int runs = 0;
     const std::string folder =
         (std::filesystem::temp_directory_path() / ("quarlo-bench-" + std::to_string(++runs)))
@@ -145,10 +144,9 @@ int main(int argc, char** argv) {
         const double start = timeStart(s, &threaded);
         const double countsAlone = timeCountsAlone(s, threaded);
         const double referenceStart = timeStart(s, &reference);
-        std::printf(
-            "START %-13s %8.3f s   counts alone %8.3f s   reference START %8.3f s   "
-            "reference/START %6.1fx\n",
-            s.name, start, countsAlone, referenceStart, referenceStart / start);
+        std::printf("START %-13s %8.3f s   counts alone %8.3f s   reference START %8.3f s   "
+                    "reference/START %6.1fx\n",
+                    s.name, start, countsAlone, referenceStart, referenceStart / start);
     }
 
     FreeCounts free;
@@ -161,10 +159,10 @@ int main(int argc, char** argv) {
                 .count());
     }
     std::sort(perColumn.begin(), perColumn.end());
-    std::printf(
-        "per-column overhead (strip, events, painting), default view: median %.3f ms, "
-        "90th percentile %.3f ms over %zu columns\n",
-        perColumn[perColumn.size() / 2], perColumn[perColumn.size() * 9 / 10], perColumn.size());
+    std::printf("per-column overhead (strip, events, painting), default view: median %.3f ms, "
+                "90th percentile %.3f ms over %zu columns\n",
+                perColumn[perColumn.size() / 2], perColumn[perColumn.size() * 9 / 10],
+                perColumn.size());
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
