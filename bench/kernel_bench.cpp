@@ -4,15 +4,27 @@
 //  - the vector kernel with it, one thread;
 //  - the vector kernel with it on every core: one std::thread per core, each
 //    taking the next column and computing it with computeColumns, as the
-//    program's worker pool does.
+//    program's worker pool does;
+// and the step ceiling (core::stepCeiling): independent chains of the bare
+// step with no exits, the most any kernel doing this step can reach, on one
+// core and on every core.
 // "Steps" are always the reference's: a pixel that escapes at step n costs
 // n + 1, one that never escapes rep + 1, so the steps the cycle check skips
 // show as a higher rate. Every variant computes the same columns of a view
 // (every 20th column of the inside-heavy view, where the reference would take
-// too long), so the rates compare directly; the summary at the end prints
-// them with kernel / reference and all cores / reference per view. Rates are
-// taken over wall-clock time.
+// too long), so the rates compare directly. Rates are taken over wall-clock
+// time; with --cpu_rates the one-thread ones over the process's CPU time,
+// which a machine shared with other work disturbs less. With
+// --benchmark_repetitions the summary takes the median of each (and
+// --benchmark_enable_random_interleaving spreads a change of load over all).
+//
+// The kernel and the ceiling run on each instruction set picked with
+// --targets=AVX3,AVX2 (Highway's names; "all" for every one the machine runs).
+// By default: the best one and, on x86, every other one down to AVX2, so that
+// an AVX-512 machine also reports what an AVX2 machine would. Each target's
+// summary puts every kernel rate beside that target's own ceiling.
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +36,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_options.h"
 #include "core/esccount.h"
 #include "core/kernel.h"
 #include "core/kernel_dispatch.h"
@@ -66,20 +79,13 @@ double stepsOf(const Scene& sc) {
 
 using ColumnFn = core::SweepFault (*)(const core::View&, double, int32_t, int, int, int32_t*);
 
-// The scene's columns, one call per column, on `threads` threads that each
-// take the next column not yet taken. Each thread writes every column into
-// the same 801 counts of its own, as the first benchmark did, so that the
-// rates measure the computation rather than stores to a picture-sized grid.
-void computeScene(const Scene& sc, const std::vector<int>& cols, ColumnFn fn, unsigned threads) {
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        int32_t out[core::kPicSide];
-        for (size_t i = next.fetch_add(1); i < cols.size(); i = next.fetch_add(1)) {
-            fn(sc.view, core::kEscLim, sc.rep, cols[i], 1, out);
-            benchmark::DoNotOptimize(out);
-        }
-        benchmark::ClobberMemory();
-    };
+unsigned coreCount() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Runs work() on `threads` threads at once, this one included.
+template <typename Work>
+void onThreads(unsigned threads, const Work& work) {
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t) {
         helpers.emplace_back(work);
@@ -90,24 +96,55 @@ void computeScene(const Scene& sc, const std::vector<int>& cols, ColumnFn fn, un
     }
 }
 
+// The scene's columns, one call per column, on `threads` threads that each
+// take the next column not yet taken. Each thread writes every column into
+// the same 801 counts of its own, as the first benchmark did, so that the
+// rates measure the computation rather than stores to a picture-sized grid.
+void computeScene(const Scene& sc, const std::vector<int>& cols, ColumnFn fn, unsigned threads) {
+    std::atomic<size_t> next{0};
+    onThreads(threads, [&] {
+        int32_t out[core::kPicSide];
+        for (size_t i = next.fetch_add(1); i < cols.size(); i = next.fetch_add(1)) {
+            fn(sc.view, core::kEscLim, sc.rep, cols[i], 1, out);
+            benchmark::DoNotOptimize(out);
+        }
+        benchmark::ClobberMemory();
+    });
+}
+
 struct Variant {
     const char* name;
     ColumnFn fn;
     bool allCores;
 };
 
-const Variant kVariants[] = {
-    {"reference", core::referenceColumns, false},
+const Variant kReference{"reference", core::referenceColumns, false};
+const Variant kKernelVariants[] = {
     {"kernel", core::computeColumnsWithoutCycleCheck, false},
     {"kernel+cycles", core::computeColumns, false},
     {"all-cores+cycles", core::computeColumns, true},
 };
 
-unsigned coreCount() {
-    return std::max(1u, std::thread::hardware_concurrency());
-}
+// Chain counts tried for the ceiling; its rate is the best of them.
+const int kCeilingChains[] = {4, 5, 6, 8};
+// Steps of each chain per call: long enough that the call's set-up, and on
+// every core the start of the threads, is noise (a few milliseconds).
+constexpr int64_t kCeilingSteps = int64_t{1} << 18;
 
-void runScene(benchmark::State& state, const Scene& sc, const Variant& v, double steps) {
+// Puts the kernel on one target for its lifetime (0: the best one).
+class OnTarget {
+public:
+    explicit OnTarget(int64_t target) {
+        if (target != 0) {
+            hwy::SetSupportedTargetsForTest(target);
+        }
+    }
+    ~OnTarget() { hwy::SetSupportedTargetsForTest(0); }
+};
+
+void runScene(benchmark::State& state, const Scene& sc, const Variant& v, int64_t target,
+              double steps) {
+    OnTarget on(target);
     const std::vector<int> cols = columnsOf(sc);
     const unsigned threads = v.allCores ? coreCount() : 1;
     for (auto _ : state) {
@@ -117,82 +154,201 @@ void runScene(benchmark::State& state, const Scene& sc, const Variant& v, double
         benchmark::Counter(steps, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Console output as usual, plus the steps/s of every run, over wall-clock
-// time, kept for the summary.
+void runCeiling(benchmark::State& state, int chains, unsigned threads, int64_t target,
+                double steps) {
+    OnTarget on(target);
+    const auto expected = static_cast<int64_t>(steps / threads);
+    for (auto _ : state) {
+        std::atomic<bool> allCounted{true};
+        onThreads(threads, [&] {
+            // Every step of every lane stays within the limit; anything else
+            // means the loop did not run as measured.
+            if (core::stepCeiling(chains, kCeilingSteps) != expected) {
+                allCounted = false;
+            }
+        });
+        if (!allCounted) {
+            state.SkipWithError("the ceiling loop miscounted");
+            break;
+        }
+    }
+    state.counters["steps"] =
+        benchmark::Counter(steps, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Console output as usual, plus the steps/s of every run and repetition,
+// over wall-clock time, kept for the summary.
 class RateReporter : public benchmark::ConsoleReporter {
 public:
-    explicit RateReporter(std::map<std::string, double> steps) : steps_(std::move(steps)) {}
+    RateReporter(std::map<std::string, double> steps, bool cpuTime)
+        : steps_(std::move(steps)), cpuTime_(cpuTime) {}
 
     void ReportRuns(const std::vector<Run>& reports) override {
         for (const Run& r : reports) {
             const auto it = steps_.find(r.run_name.function_name);
+            // The process's CPU time counts every thread's: only a
+            // one-thread run can be measured by it.
+            const bool oneThread = it != steps_.end() && it->first.find("all-cores") != 0;
+            const double time =
+                cpuTime_ && oneThread ? r.cpu_accumulated_time : r.real_accumulated_time;
             if (r.run_type == Run::RT_Iteration && !r.error_occurred && it != steps_.end() &&
-                r.real_accumulated_time > 0.0) {
-                rates[it->first] =
-                    it->second * static_cast<double>(r.iterations) / r.real_accumulated_time;
+                time > 0.0) {
+                rates_[it->first].push_back(it->second * static_cast<double>(r.iterations) / time);
             }
         }
         ConsoleReporter::ReportRuns(reports);
     }
 
-    std::map<std::string, double> rates;  // benchmark name -> steps/s
+    // Median steps/s of a benchmark over its repetitions, 0 if it did not run.
+    double rate(const std::string& name) const {
+        const auto it = rates_.find(name);
+        return it == rates_.end() ? 0.0 : bench::median(it->second);
+    }
 
 private:
-    std::map<std::string, double> steps_;  // benchmark name -> steps per iteration
+    std::map<std::string, double> steps_;               // name -> steps per iteration
+    std::map<std::string, std::vector<double>> rates_;  // name -> steps/s of each repetition
+    bool cpuTime_;
 };
+
+std::string cell(double v, const char* fmt) {
+    char buf[32];
+    if (v > 0.0) {
+        std::snprintf(buf, sizeof buf, fmt, v);
+    } else {
+        std::snprintf(buf, sizeof buf, "-");
+    }
+    return buf;
+}
+
+std::string targetTag(int64_t target) {
+    return std::string("/") + hwy::TargetName(target);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bench::Options options = bench::takeOptions(argc, argv);
+    const std::vector<int64_t> targets =
+        bench::pickTargets(options.targets, hwy::SupportedAndGeneratedTargets());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
+    if (targets.empty()) {
+        std::fprintf(stderr, "none of the targets given is supported here\n");
+        return 1;
+    }
+    const unsigned cores = coreCount();
     std::map<std::string, double> stepsByName;
+    auto add = [&](const std::string& name, double steps, auto fn) {
+        stepsByName[name] = steps;
+        benchmark::RegisterBenchmark(name.c_str(), fn)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    };
     for (const Scene& sc : kScenes) {
         const double steps = stepsOf(sc);
-        for (const Variant& v : kVariants) {
-            const std::string name = std::string(v.name) + "/" + sc.name;
-            stepsByName[name] = steps;
-            benchmark::RegisterBenchmark(
-                name.c_str(),
-                [&sc, &v, steps](benchmark::State& st) { runScene(st, sc, v, steps); })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
+        add(std::string(kReference.name) + "/" + sc.name, steps,
+            [&sc, steps](benchmark::State& st) { runScene(st, sc, kReference, 0, steps); });
+    }
+    for (int64_t target : targets) {
+        const std::string tag = targetTag(target);
+        for (int chains : kCeilingChains) {
+            for (unsigned threads : {1u, cores}) {
+                double steps = 0.0;
+                {
+                    OnTarget on(target);
+                    steps = static_cast<double>(chains) * static_cast<double>(core::kernelLanes()) *
+                            static_cast<double>(kCeilingSteps) * threads;
+                }
+                const char* what = threads == 1 ? "ceiling/" : "all-cores-ceiling/";
+                add(what + std::to_string(chains) + tag, steps,
+                    [chains, threads, target, steps](benchmark::State& st) {
+                        runCeiling(st, chains, threads, target, steps);
+                    });
+                if (cores == 1) {
+                    break;
+                }
+            }
+        }
+        for (const Scene& sc : kScenes) {
+            const double steps = stepsByName[std::string(kReference.name) + "/" + sc.name];
+            for (const Variant& v : kKernelVariants) {
+                add(std::string(v.name) + "/" + sc.name + tag, steps,
+                    [&sc, &v, target, steps](benchmark::State& st) {
+                        runScene(st, sc, v, target, steps);
+                    });
+            }
         }
     }
-    std::printf("kernel target: %s, cores: %u\n", core::kernelTargetName(), coreCount());
-    RateReporter reporter(stepsByName);
+    std::printf("cores: %u; kernel targets:", cores);
+    for (int64_t target : targets) {
+        OnTarget on(target);
+        std::printf(" %s (%zu doubles per vector)", core::kernelTargetName(), core::kernelLanes());
+    }
+    std::printf("\n");
+    RateReporter reporter(stepsByName, options.cpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    auto rate = [&](const char* variant, const Scene& sc) {
-        const auto it = reporter.rates.find(std::string(variant) + "/" + sc.name);
-        return it == reporter.rates.end() ? 0.0 : it->second;
-    };
     // Rates and ratios of the runs not filtered out; "-" for the others.
-    auto cell = [](double v, const char* fmt) {
-        static char buf[32];
-        if (v > 0.0) {
-            std::snprintf(buf, sizeof buf, fmt, v);
-        } else {
-            std::snprintf(buf, sizeof buf, "-");
+    // kern%, cyc% and all% are the kernel rates as a share of the ceiling of
+    // the same target, all% against the ceiling on every core; cyc/kern is
+    // what the cycle check gains (below 1: what it costs), all/cyc how far
+    // every core scales over one.
+    for (int64_t target : targets) {
+        const std::string tag = targetTag(target);
+        double ceil1 = 0.0;
+        double ceilAll = 0.0;
+        int bestChains = 0;
+        for (int chains : kCeilingChains) {
+            const double r = reporter.rate("ceiling/" + std::to_string(chains) + tag);
+            if (r > ceil1) {
+                ceil1 = r;
+                bestChains = chains;
+            }
+            ceilAll = std::max(ceilAll,
+                               reporter.rate("all-cores-ceiling/" + std::to_string(chains) + tag));
         }
-        return std::string(buf);
-    };
-    std::printf("\nreference steps per second; kernel and kernel+cyc on one core, all+cyc on %u\n",
-                coreCount());
-    std::printf("%-13s %11s %11s %11s %11s %9s %9s\n", "view", "reference", "kernel", "kernel+cyc",
-                "all+cyc", "kern/ref", "all/ref");
-    for (const Scene& sc : kScenes) {
-        const double ref = rate("reference", sc);
-        const double ker = rate("kernel", sc);
-        const double cyc = rate("kernel+cycles", sc);
-        const double all = rate("all-cores+cycles", sc);
-        std::printf("%-13s %11s %11s %11s %11s %9s %9s\n", sc.name, cell(ref, "%.4g").c_str(),
-                    cell(ker, "%.4g").c_str(), cell(cyc, "%.4g").c_str(), cell(all, "%.4g").c_str(),
-                    cell(ref > 0.0 ? ker / ref : 0.0, "%.2fx").c_str(),
-                    cell(ref > 0.0 ? all / ref : 0.0, "%.2fx").c_str());
+        if (cores == 1) {
+            ceilAll = ceil1;
+        }
+        std::string chainsTried;
+        for (int chains : kCeilingChains) {
+            chainsTried += (chainsTried.empty() ? "" : ", ") + std::to_string(chains);
+        }
+        std::printf(
+            "\n%s: reference steps per second; kernel and kernel+cyc on one core, all+cyc "
+            "on %u; ceiling: best of %s chains (%d)\n",
+            hwy::TargetName(target), cores, chainsTried.c_str(), bestChains);
+        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", "view", "reference",
+                    "kernel", "kernel+cyc", "all+cyc", "kern/ref", "all/ref", "kern%", "cyc%",
+                    "all%", "cyc/kern", "all/cyc");
+        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", "ceiling", "-",
+                    cell(ceil1, "%.4g").c_str(), "-", cell(ceilAll, "%.4g").c_str(), "-", "-",
+                    cell(ceil1 > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
+                    cell(ceilAll > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
+                    cell(ceil1 > 0.0 ? ceilAll / ceil1 : 0.0, "%.2fx").c_str());
+        for (const Scene& sc : kScenes) {
+            const double r = reporter.rate(std::string("reference/") + sc.name);
+            const double ker = reporter.rate(std::string("kernel/") + sc.name + tag);
+            const double cyc = reporter.rate(std::string("kernel+cycles/") + sc.name + tag);
+            const double all = reporter.rate(std::string("all-cores+cycles/") + sc.name + tag);
+            auto ratio = [](double a, double b, const char* fmt) {
+                return cell(a > 0.0 && b > 0.0 ? a / b : 0.0, fmt);
+            };
+            auto percent = [](double a, double b) {
+                return cell(a > 0.0 && b > 0.0 ? 100.0 * a / b : 0.0, "%.0f");
+            };
+            std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", sc.name,
+                        cell(r, "%.4g").c_str(), cell(ker, "%.4g").c_str(),
+                        cell(cyc, "%.4g").c_str(), cell(all, "%.4g").c_str(),
+                        ratio(ker, r, "%.2fx").c_str(), ratio(all, r, "%.2fx").c_str(),
+                        percent(ker, ceil1).c_str(), percent(cyc, ceil1).c_str(),
+                        percent(all, ceilAll).c_str(), ratio(cyc, ker, "%.3f").c_str(),
+                        ratio(all, cyc, "%.2fx").c_str());
+        }
     }
     return 0;
 }

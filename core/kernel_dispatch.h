@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/kernel.h"
@@ -16,5 +17,18 @@ const char* kernelTargetName();
 // plain iteration and for measuring what the check saves.
 SweepFault computeColumnsWithoutCycleCheck(const View& view, double lim, int32_t rep, int col0,
                                            int ncols, int32_t* out);
+
+// Doubles per vector of the target computeColumns runs on right now.
+size_t kernelLanes();
+
+// The step ceiling: `chains` (4 to 8) independent vectors of the kernel's
+// step, in the kernel's order of operations, for `steps` steps each, with no
+// exits and nothing else in the loop. Each lane counts the steps whose |z|^2
+// is within 4, in integer lanes, as the kernel does; c lies in the main
+// cardioid, so every orbit stays finite and normal and every step counts.
+// Returns the total count, chains * kernelLanes() * steps, so that a
+// benchmark can divide the lane-steps by the time: the most that any kernel
+// doing this step can reach on the target.
+int64_t stepCeiling(int chains, int64_t steps);
 
 }  // namespace core

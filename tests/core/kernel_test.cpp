@@ -332,6 +332,80 @@ TEST(Kernel, RandomViews) {
     }
 }
 
+// The c on the real axis right of the cusp at 1/4 whose count under rep is
+// n: counts fall from rep + 1 at 1/4 to 0 at 2 and more; bisection finds the
+// smallest c with a count of n or less. NaN when no c has n exactly.
+double realCWithCount(int32_t n, int32_t rep) {
+    double lo = 0.25;  // count above n
+    double hi = 2.5;   // count n or less
+    for (int i = 0; i < 200 && lo < hi; ++i) {
+        const double mid = lo + (hi - lo) / 2;
+        if (mid == lo || mid == hi) {
+            break;
+        }
+        (core::escCount(mid, 0.0, kEscLim, rep).count > n ? lo : hi) = mid;
+    }
+    return core::escCount(hi, 0.0, kEscLim, rep).count == n ? hi : std::nan("");
+}
+
+TEST(Kernel, EscapesAtTheEdgesOfAChunk) {
+    // With rep 303 the opening runs 16 steps and the refill's chunks end
+    // after 48, 80, 112, ... steps. A lane still active after a chunk is one
+    // that counted all its steps; these counts put the escape on the last
+    // step of a chunk (47, 79), on the first (48, 80), and next to them.
+    // Size 0: every lane of every vector escapes at the same step. A small
+    // size: neighbouring pixels escape a few steps apart, across the edge.
+    const int32_t rep = 303;
+    for (int32_t n : {15, 16, 46, 47, 48, 49, 78, 79, 80, 81}) {
+        const double cx = realCWithCount(n, rep);
+        ASSERT_FALSE(std::isnan(cx)) << "no c with count " << n;
+        for (double size : {0.0, 2e-4}) {
+            SCOPED_TRACE(testing::Message() << "count " << n << " at " << cx << ", size " << size);
+            expectMatchesReference({{cx, 0.0, size}, kEscLim, rep, 390, 3}, kernelTargets());
+        }
+    }
+}
+
+TEST(Kernel, ViewsOneAfterAnother) {
+    // A thread keeps the rows of the view it computed last. Views that differ
+    // from the one before only in yc, only in s or only in xc, computed in
+    // turn on one thread, must each get their own rows.
+    const double xc = kSeahorse.xc;
+    const double yc = kSeahorse.yc;
+    const View views[] = {
+        {xc, yc, 1e-4},  {xc, yc, 2e-4}, {xc, yc + 1e-4, 2e-4}, {xc + 1e-4, yc + 1e-4, 2e-4},
+        {xc, yc, -1e-4}, {xc, yc, 1e-4},
+    };
+    for (int64_t target : kernelTargets()) {
+        for (const View& v : views) {
+            SCOPED_TRACE(testing::Message() << v.xc << ',' << v.yc << " size " << v.s);
+            expectMatchesReference({v, kEscLim, 2000, 300, 2}, {target});
+        }
+    }
+}
+
+TEST(Kernel, StepCeilingCountsEveryStep) {
+    // The benchmark divides chains * lanes * steps by the time of the call:
+    // that must be what the call did, on every target.
+    struct Case {
+        int chains, expectChains;  // asked for, run (4 to 8)
+        int64_t steps;
+    };
+    const Case cases[] = {{4, 4, 1},    {5, 5, 1000}, {6, 6, 777},
+                          {8, 8, 4096}, {3, 4, 10},   {9, 8, 10}};
+    for (int64_t target : kernelTargets()) {
+        OnTarget on(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        const size_t lanes = core::kernelLanes();
+        EXPECT_TRUE(lanes >= 1 && lanes <= 8 && (lanes & (lanes - 1)) == 0) << lanes;
+        for (const Case& c : cases) {
+            EXPECT_EQ(core::stepCeiling(c.chains, c.steps),
+                      c.expectChains * static_cast<int64_t>(lanes) * c.steps)
+                << c.chains << " chains, " << c.steps << " steps";
+        }
+    }
+}
+
 TEST(Kernel, KnownCounts) {
     struct Known {
         double cx, cy;
