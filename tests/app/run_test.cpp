@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "compute/kernel_count_source.h"
 #include "core/colour.h"
 #include "core/kernel.h"
 #include "support/scripted_platform.h"
@@ -322,7 +323,7 @@ uint64_t gridHash(const core::CountGrid& grid) {
 TEST(RunConcurrency, CountGridAtEveryEventEqualsTheSequentialRun) {
     // The same START, counted ahead by worker threads and one column at a
     // time on this thread: every event sees the same grid.
-    auto hashesAtEvents = [](picture::CountSource* counts) {
+    auto hashesAtEvents = [](compute::CountSource* counts) {
         testsupport::TempDir dir;
         testsupport::ScriptedPlatform platform;
         platform.folder = dir.path();
@@ -338,7 +339,7 @@ TEST(RunConcurrency, CountGridAtEveryEventEqualsTheSequentialRun) {
         program.handlers().startClicked();  // a second run over the first one's counts
         return hashes;
     };
-    picture::KernelCountSource sequential;
+    compute::KernelCountSource sequential;
     const std::vector<uint64_t> expected = hashesAtEvents(&sequential);
     ASSERT_EQ(expected.size(), 2u * 801);
     EXPECT_EQ(hashesAtEvents(nullptr), expected);

@@ -1,4 +1,4 @@
-#include "ui/kest.h"
+#include "ui/control_window.h"
 
 #include <QCloseEvent>
 #include <QPalette>
