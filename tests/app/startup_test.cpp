@@ -52,36 +52,9 @@ TEST_F(StartUp, LeavesTheDefaultsAndWritesNoPicture) {
     EXPECT_FALSE(program->kest().tRep()->isReadOnly());
     EXPECT_EQ(program->kest().focusWidget(), program->kest().tYY());
 
-    const picture::LibW& w = program->libw();
-    EXPECT_EQ(w.EscLim, 4.0);
-    for (int32_t c : w.CntMap.cells()) {
-        ASSERT_EQ(c, 0);
-    }
-    EXPECT_EQ(w.ColTbl[0], 0xFF);
-    EXPECT_EQ(w.ColTbl[1], 0xFF00);
-    EXPECT_EQ(w.ColTbl[2], 0);
-    EXPECT_TRUE(w.PicXc.empty() && w.PicYc.empty() && w.PicSc.empty());
-    EXPECT_EQ(w.RunSec, 0);
-
     EXPECT_TRUE(fs::is_directory(dir.path() + "/Bmp"));
     EXPECT_TRUE(fs::is_empty(dir.path() + "/Bmp"));
     EXPECT_TRUE(platform.messages.empty());
-}
-
-TEST_F(StartUp, SecondStartLeavesTheFolderAlone) {
-    std::ofstream(dir.path() + "/Bmp/M000.Bmp") << "kept";
-    app::Program again(platform);
-    again.start();
-    EXPECT_TRUE(platform.messages.empty());
-    EXPECT_EQ(fs::file_size(dir.path() + "/Bmp/M000.Bmp"), 4u);
-}
-
-TEST_F(StartUp, ColourChangeWhileHiddenDrawsNothing) {
-    const QImage before = program->img().image();
-    program->setText(Box::tCol, "7");
-    EXPECT_EQ(program->text(Box::tCol), "7");
-    EXPECT_EQ(program->img().image(), before);
-    EXPECT_TRUE(fs::is_empty(dir.path() + "/Bmp"));
 }
 
 TEST_F(StartUp, ControlWindowLayoutInPixels) {
