@@ -194,6 +194,35 @@ TEST(Run, DefaultRunStoresPaintsAndSaves) {
     EXPECT_EQ(b.platform.eventRounds, 801);
 }
 
+TEST(Run, StripFollowsTheSweepColumnByColumn) {
+    // At the events after column c the progress line runs from x = 0 to
+    // x = c, and the strip shows the seconds since the run began.
+    Bench b;
+    b.controls.setText(Box::tRep, "16");
+    b.platform.clock = {1000.0f};
+    for (int c = 0; c <= 800; ++c) {
+        b.platform.clock.push_back(1000.0f + static_cast<float>(c) * 0.25f);
+    }
+    int column = -1;
+    std::vector<int32_t> runSecs;
+    b.platform.onProcessEvents = [&] {
+        ++column;
+        const QImage& image = b.img.image();
+        ASSERT_EQ(image.pixel(column, 802), qRgb(0, 0, 0)) << column;
+        if (column < 800) {
+            ASSERT_EQ(image.pixel(column + 1, 802), qRgb(255, 255, 255)) << column;
+        }
+        ASSERT_EQ(image.pixel(0, 802), qRgb(0, 0, 0)) << column;
+        runSecs.push_back(b.w.RunSec);
+    };
+    b.handlers->startClicked();
+    ASSERT_EQ(column, 800);
+    // Column c reads the clock at 1000 + c/4: c/4 seconds, a half to even.
+    const std::vector<int32_t> firstSecs(runSecs.begin(), runSecs.begin() + 11);
+    EXPECT_EQ(firstSecs, (std::vector<int32_t>{0, 0, 0, 1, 1, 1, 2, 2, 2, 2, 2}));
+    EXPECT_EQ(runSecs.back(), 200);
+}
+
 TEST(Run, ElapsedSecondsRoundHalvesToEvenAndCrossMidnight) {
     Bench b;
     const struct {
