@@ -30,7 +30,7 @@ protected:
     std::unique_ptr<app::Program> program;
 };
 
-TEST_F(StartUp, LeavesTheDefaultsAndWritesNoPicture) {
+TEST_F(StartUp, ShowsTheControlWindowAloneWithTheDefaults) {
     const struct {
         Box box;
         const char* text;
