@@ -24,7 +24,8 @@ void Program::start() {
     kest_.show();
     disp_.setFixedSize(ui::px(12015), ui::px(12315));
     disp_.img()->setFixedSize(core::kPicSide, core::kSurfaceHeight);
-    // The picture folder is made here, after the control window is shown.
+    // Start-up after the window is shown: a made picture folder means the
+    // window is up (the install test waits on it).
     handlers_.startUp();
     kest_.tYY()->setFocus();
 }

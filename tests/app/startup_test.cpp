@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/program.h"
+#include "compute/kernel_count_source.h"
 #include "support/scripted_platform.h"
 #include "support/tempdir.h"
 
@@ -126,6 +127,25 @@ TEST_F(StartUp, PointerMovesAndClicksAreReportedInPixels) {
     EXPECT_EQ(moves.last().at(0).toFloat(), 100.0f);
     EXPECT_EQ(moves.last().at(1).toFloat(), 700.0f);
     EXPECT_EQ(clicks.size(), 1);
+}
+
+int threadsOfThisProcess() {
+    return static_cast<int>(
+        std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+TEST(StartUpCounts, APoolOnlyWhenNoCountSourceIsGiven) {
+    testsupport::TempDir dir;
+    testsupport::ScriptedPlatform platform;
+    platform.folder = dir.path();
+    const int before = threadsOfThisProcess();
+    {
+        compute::KernelCountSource kernel;
+        app::Program given(platform, &kernel);
+        EXPECT_EQ(threadsOfThisProcess(), before);
+    }
+    app::Program own(platform);
+    EXPECT_GT(threadsOfThisProcess(), before);
 }
 
 TEST(Shutdown, ClosingTheControlWindowEndsTheProgram) {
