@@ -1,15 +1,11 @@
 #include "app/program.h"
 
-#include <sys/stat.h>
-
-#include "core/esccount.h"
-#include "core/palette.h"
-
 namespace app {
 
-Program::Program(core::Platform& platform, picture::CountSource* counts)
+Program::Program(core::Platform& platform, compute::CountSource* counts)
     : platform_(platform),
-      handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : threadedCounts_) {
+      ownCounts_(counts == nullptr ? std::make_unique<compute::ThreadedCountSource>() : nullptr),
+      handlers_(platform, img_, *this, w_, counts != nullptr ? *counts : *ownCounts_) {
     disp_.img()->setSource(&img_.image());
     img_.setOnChanged([this](const QRect& area) { disp_.img()->imageChanged(area); });
 
@@ -24,22 +20,13 @@ Program::Program(core::Platform& platform, picture::CountSource* counts)
 
 void Program::start() {
     disp_.setVisible(false);
-    w_.EscLim = core::kEscLim;
     kest_.move(ui::px(12000), 0);
-    setText(picture::Box::tCol, "0");
     kest_.show();
-    setText(picture::Box::tXX, "");
-    setText(picture::Box::tYY, "");
-    setText(picture::Box::tXc, "0.0000000000000");
-    setText(picture::Box::tYc, "0.0000000000000");
-    setText(picture::Box::tSc, "2.0000000000000");
-    setText(picture::Box::tRep, "256");
     disp_.setFixedSize(ui::px(12015), ui::px(12315));
     disp_.img()->setFixedSize(core::kPicSide, core::kSurfaceHeight);
-    w_.CntMap.clear();
-    core::ReadColor(platform_.programFolder(), w_.ColTbl);
-    ::mkdir((platform_.programFolder() + "/Bmp").c_str(), 0777);  // exists after the first start
-    archive::removeStaleTemporaries(platform_.programFolder());
+    // Start-up after the window is shown: a made picture folder means the
+    // window is up (the install test waits on it).
+    handlers_.startUp();
     kest_.tYY()->setFocus();
 }
 

@@ -2,14 +2,15 @@
 
 #include <memory>
 
+#include "compute/count_source.h"
+#include "compute/threaded_count_source.h"
 #include "core/platform.h"
 #include "picture/controls.h"
 #include "picture/handlers.h"
-#include "picture/libw.h"
+#include "picture/program_state.h"
 #include "picture/surface.h"
-#include "picture/threaded_counts.h"
-#include "ui/disp.h"
-#include "ui/kest.h"
+#include "ui/control_window.h"
+#include "ui/display_window.h"
 
 namespace app {
 
@@ -19,10 +20,9 @@ class Program : public picture::Controls {
 public:
     // counts: where START takes its escape counts from; a pool of worker
     // threads running the vector kernel when none is given.
-    explicit Program(core::Platform& platform, picture::CountSource* counts = nullptr);
+    explicit Program(core::Platform& platform, compute::CountSource* counts = nullptr);
 
-    // The start-up sequence of the control window. Each step that fails is
-    // skipped; nothing is reported.
+    // Places and shows the windows, then runs the handlers' start-up.
     void start();
 
     picture::LibW& libw() { return w_; }
@@ -49,7 +49,9 @@ private:
     picture::Surface img_;
     ui::Disp disp_;
     ui::Kest kest_;
-    picture::ThreadedCountSource threadedCounts_;
+    // The pool, made only when no count source is given; before handlers_,
+    // which holds a reference to it.
+    std::unique_ptr<compute::ThreadedCountSource> ownCounts_;
     picture::Handlers handlers_;
 };
 

@@ -315,6 +315,15 @@ int readBmpFile(const std::string& path, QImage& out) {
     return 0;
 }
 
+bool ensurePictureFolder(const std::string& programFolder) {
+    const std::string bmp = programFolder + "/Bmp";
+    if (::mkdir(bmp.c_str(), 0777) == 0) {
+        return true;
+    }
+    struct stat st {};
+    return errno == EEXIST && ::stat(bmp.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int removeStaleTemporaries(const std::string& programFolder, std::time_t now) {
     const std::string bmp = programFolder + "/Bmp";
     DIR* dir = ::opendir(bmp.c_str());

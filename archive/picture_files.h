@@ -66,6 +66,11 @@ int writeBmpFile(const QImage& image, const std::string& path, const SaveOptions
 // Reads a BMP file. Returns 0 or an error number.
 int readBmpFile(const std::string& path, QImage& out);
 
+// Makes programFolder/Bmp, where the pictures go, unless it exists. A
+// folder that cannot be made is left to the first save to report. Returns
+// true when the folder exists afterwards.
+bool ensurePictureFolder(const std::string& programFolder);
+
 // Removes the named temporaries (Mnnn.Bmp.partial-XXXXXX) that a save killed
 // midway left in programFolder/Bmp, each only when its last change is at
 // least kStaleSeconds before now and it did not change during the sweep.

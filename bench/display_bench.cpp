@@ -108,7 +108,7 @@ private:
 };
 
 // Counts known in advance: what is left of a START is its own work.
-class FreeCounts : public picture::CountSource {
+class FreeCounts : public compute::CountSource {
 public:
     void begin(const core::View& view, double lim, int32_t rep) override {
         counts_.resize(801 * 801);

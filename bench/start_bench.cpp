@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "app/program.h"
+#include "compute/kernel_count_source.h"
+#include "compute/threaded_count_source.h"
 #include "core/kernel.h"
-#include "picture/threaded_counts.h"
 #include "ui/qt_platform.h"
 
 namespace {
@@ -44,27 +45,8 @@ private:
     std::string folder_;
 };
 
-// Counts from the one-point loop, one column at a time on this thread.
-class ReferenceCounts : public picture::CountSource {
-public:
-    void begin(const core::View& view, double lim, int32_t rep) override {
-        view_ = view;
-        lim_ = lim;
-        rep_ = rep;
-    }
-    int column(int col, int32_t* out) override {
-        const core::SweepFault f = core::referenceColumns(view_, lim_, rep_, col, 1, out);
-        return f.any() ? f.row : -1;
-    }
-
-private:
-    core::View view_;
-    double lim_ = 0;
-    int32_t rep_ = 0;
-};
-
 // Counts known in advance: what is left of a START is its overhead.
-class FreeCounts : public picture::CountSource {
+class FreeCounts : public compute::CountSource {
 public:
     void begin(const core::View& view, double lim, int32_t rep) override {
         counts_.resize(801 * 801);
@@ -85,7 +67,8 @@ struct Scene {
 };
 
 // Seconds from the click on START to the saved and reloaded file.
-double timeStart(const Scene& s, picture::CountSource* counts, BenchPlatform** platformOut = nullptr) {
+double timeStart(const Scene& s, compute::CountSource* counts,
+                 BenchPlatform** platformOut = nullptr) {
     static int runs = 0;
     const std::string folder =
         (std::filesystem::temp_directory_path() / ("quarlo-bench-" + std::to_string(++runs)))
@@ -115,7 +98,7 @@ double timeStart(const Scene& s, picture::CountSource* counts, BenchPlatform** p
     return elapsed;
 }
 
-double timeCountsAlone(const Scene& s, picture::CountSource& counts) {
+double timeCountsAlone(const Scene& s, compute::CountSource& counts) {
     const core::View view{std::stod(s.xc), std::stod(s.yc), std::stod(s.sc)};
     std::vector<int32_t> column(801);
     const Clock::time_point t = Clock::now();
@@ -138,15 +121,16 @@ int main(int argc, char** argv) {
         {"default", "0", "0", "2", "256"},
         {"inside-heavy", "-0.75", "0.1", "0.05", "10000"},
     };
-    picture::ThreadedCountSource threaded;
-    ReferenceCounts reference;
+    compute::ThreadedCountSource threaded;
+    compute::ReferenceCountSource reference;
     for (const Scene& s : scenes) {
         const double start = timeStart(s, &threaded);
         const double countsAlone = timeCountsAlone(s, threaded);
         const double referenceStart = timeStart(s, &reference);
-        std::printf("START %-13s %8.3f s   counts alone %8.3f s   reference START %8.3f s   "
-                    "reference/START %6.1fx\n",
-                    s.name, start, countsAlone, referenceStart, referenceStart / start);
+        std::printf(
+            "START %-13s %8.3f s   counts alone %8.3f s   reference START %8.3f s   "
+            "reference/START %6.1fx\n",
+            s.name, start, countsAlone, referenceStart, referenceStart / start);
     }
 
     FreeCounts free;
@@ -159,10 +143,10 @@ int main(int argc, char** argv) {
                 .count());
     }
     std::sort(perColumn.begin(), perColumn.end());
-    std::printf("per-column overhead (strip, events, painting), default view: median %.3f ms, "
-                "90th percentile %.3f ms over %zu columns\n",
-                perColumn[perColumn.size() / 2], perColumn[perColumn.size() * 9 / 10],
-                perColumn.size());
+    std::printf(
+        "per-column overhead (strip, events, painting), default view: median %.3f ms, "
+        "90th percentile %.3f ms over %zu columns\n",
+        perColumn[perColumn.size() / 2], perColumn[perColumn.size() * 9 / 10], perColumn.size());
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

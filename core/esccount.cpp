@@ -34,12 +34,4 @@ EscResult escCount(double cx, double cy, double lim, int32_t rep) {
     return {rep + 1, 0};
 }
 
-int32_t EscCount(Platform& platform, double cx, double cy, double lim, int32_t rep) {
-    const EscResult r = escCount(cx, cy, lim, rep);
-    if (r.err != 0) {
-        reportAndEnd(platform, r.err, kComputeFaultText);
-    }
-    return r.count;
-}
-
 }  // namespace core

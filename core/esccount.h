@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "outcome.h"
-#include "platform.h"
 
 namespace core {
 
@@ -24,10 +24,8 @@ struct EscResult {
 // first step), and so is the counter passing 2147483647 when rep is that.
 EscResult escCount(double cx, double cy, double lim, int32_t rep);
 
-// The count, or on a fault the message "6 XX-YY 演算異常" and the end of
-// the program.
-int32_t EscCount(Platform& platform, double cx, double cy, double lim, int32_t rep);
-
+// The fixed text of a computation fault: with the error number, the report
+// reads "6 XX-YY 演算異常" before the program ends.
 inline constexpr const char* kComputeFaultText = " XX-YY 演算異常";
 
 }  // namespace core

@@ -2,8 +2,11 @@
 
 namespace core {
 
-// Error numbers keep the desktop convention, so the messages read as users
-// of the original platform expect them.
+// The error numbers the messages show. They are fixed numbers, not the
+// system's errno values, so a message reads the same on every platform:
+// 6 overflow, 53 file not found, 58 file already exists, 61 disk full,
+// 70 permission denied, 75 path or file access error, 76 path not found,
+// 481 invalid picture.
 inline constexpr int kErrOverflow = 6;
 inline constexpr int kErrFileNotFound = 53;
 inline constexpr int kErrFileExists = 58;

@@ -5,7 +5,15 @@
 namespace picture {
 
 // The text boxes the handlers read and write.
-enum class Box { tXc, tYc, tSc, tRep, tCol, tXX, tYY };
+enum class Box {
+    tXc,   // centre X of the next picture, under CENTER / SIZE
+    tYc,   // centre Y of the next picture
+    tSc,   // half-width of the next picture in plane units ("S")
+    tRep,  // repeat count, under REPEAT
+    tCol,  // colour mode 0-4, under COLOR
+    tXX,   // X of the plane point under the pointer, under POSITION
+    tYY,   // Y of the plane point under the pointer
+};
 
 // What the picture layer sees of the two windows: texts and states, never
 // widgets. Setting the text of tCol runs its change handler before

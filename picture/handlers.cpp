@@ -5,25 +5,16 @@
 #include "archive/picture_files.h"
 #include "core/colour.h"
 #include "core/esccount.h"
+#include "core/palette.h"
 #include "core/readout.h"
+#include "core/runclock.h"
 #include "core/textnum.h"
 #include "picture/strip.h"
 
 namespace picture {
 
-void KernelCountSource::begin(const core::View& view, double lim, int32_t rep) {
-    view_ = view;
-    lim_ = lim;
-    rep_ = rep;
-}
-
-int KernelCountSource::column(int col, int32_t* out) {
-    const core::SweepFault fault = core::computeColumns(view_, lim_, rep_, col, 1, out);
-    return fault.any() ? fault.row : -1;
-}
-
 Handlers::Handlers(core::Platform& platform, Surface& img, Controls& controls, LibW& w,
-                   CountSource& counts)
+                   compute::CountSource& counts)
     : platform_(platform),
       img_(img),
       controls_(controls),
@@ -36,70 +27,90 @@ void Handlers::overflowReport() {
     platform_.messageBox(kOverflowReport);
 }
 
-void Handlers::paintColumn(int col, const int32_t* countsByRow, int32_t rep, int32_t mode,
-                           int rows) {
-    // rows: how many rows from the bottom (row 800 upwards) to paint.
-    for (int row = core::kPicSide - 1; row >= core::kPicSide - rows; --row) {
-        w_.CntMap.set(col, row, countsByRow[row]);
-        img_.setPixel(col, row, core::ColorOf(countsByRow[row], rep, mode, w_.ColTbl));
-    }
+void Handlers::startUp() {
+    w_.EscLim = core::kEscLim;
+    controls_.setText(Box::tCol, "0");  // the display is hidden: nothing is painted
+    controls_.setText(Box::tXX, "");
+    controls_.setText(Box::tYY, "");
+    controls_.setText(Box::tXc, "0.0000000000000");
+    controls_.setText(Box::tYc, "0.0000000000000");
+    controls_.setText(Box::tSc, "2.0000000000000");
+    controls_.setText(Box::tRep, "256");
+    w_.CntMap.clear();
+    const std::string folder = platform_.programFolder();
+    core::ReadColor(folder, w_.ColTbl);
+    archive::ensurePictureFolder(folder);
+    archive::removeStaleTemporaries(folder);
 }
 
-void Handlers::startClicked() {
+std::optional<Handlers::RunInputs> Handlers::readRunInputs() {
     // Every number is read before anything changes, so a text that does not
     // fit leaves the program as it was.
     const core::Outcome<int32_t> rep = core::textToInt32(controls_.text(Box::tRep));
     const core::Outcome<int32_t> mode = core::textToInt32(controls_.text(Box::tCol));
-    const std::string xc = controls_.text(Box::tXc);
-    const std::string yc = controls_.text(Box::tYc);
-    const std::string sc = controls_.text(Box::tSc);
-    const core::Outcome<double> x = core::textToNumber(xc);
-    const core::Outcome<double> y = core::textToNumber(yc);
-    const core::Outcome<double> s = core::textToNumber(sc);
+    RunInputs in;
+    in.xc = controls_.text(Box::tXc);
+    in.yc = controls_.text(Box::tYc);
+    in.sc = controls_.text(Box::tSc);
+    const core::Outcome<double> x = core::textToNumber(in.xc);
+    const core::Outcome<double> y = core::textToNumber(in.yc);
+    const core::Outcome<double> s = core::textToNumber(in.sc);
     if (!rep.ok() || !mode.ok() || !x.ok() || !y.ok() || !s.ok()) {
         overflowReport();
+        return std::nullopt;
+    }
+    in.rep = rep.value;
+    in.mode = mode.value;
+    in.view = core::View{x.value, y.value, s.value};
+    return in;
+}
+
+void Handlers::paintColumn(int col, const int32_t* countsByRow, int32_t rep, int32_t mode,
+                           int firstRow) {
+    for (int row = firstRow; row < core::kPicSide; ++row) {
+        const int32_t count = countsByRow[row];
+        w_.CntMap.set(col, row, count);
+        colours_[static_cast<size_t>(row)] = core::ColorOf(count, rep, mode, w_.ColTbl);
+    }
+    img_.setColumn(col, colours_.data(), firstRow);
+}
+
+void Handlers::saveAndReload() {
+    archive::SaveBmp(platform_, img_.image(), w_.files);
+    archive::LoadBmp(platform_, w_.files);
+}
+
+void Handlers::startClicked() {
+    const std::optional<RunInputs> in = readRunInputs();
+    if (!in) {
         return;
     }
 
     controls_.setStartEnabled(false);
     controls_.setRepLocked(true);
-    w_.PicXc = xc;
-    w_.PicYc = yc;
-    w_.PicSc = sc;
+    w_.PicXc = in->xc;
+    w_.PicYc = in->yc;
+    w_.PicSc = in->sc;
     controls_.showDisplay();
 
-    const core::View view{x.value, y.value, s.value};
     const float start = platform_.secondsSinceMidnight();
-    counts_.begin(view, w_.EscLim, rep.value);
+    counts_.begin(in->view, w_.EscLim, in->rep);
     for (int col = 0; col < core::kPicSide; ++col) {
         const int faultRow = counts_.column(col, column_.data());
         if (faultRow >= 0) {
-            // The pixels before the fault in sweep order are painted; then
-            // the message, and the program ends without saving.
-            paintColumn(col, column_.data(), rep.value, mode.value, core::kPicSide - 1 - faultRow);
+            // The pixels before the fault in sweep order (from row 800 up)
+            // are painted; then the message, and the program ends unsaved.
+            paintColumn(col, column_.data(), in->rep, in->mode, faultRow + 1);
             img_.flush();
             core::reportAndEnd(platform_, core::kErrOverflow, core::kComputeFaultText);
         }
-        for (int row = 0; row < core::kPicSide; ++row) {
-            w_.CntMap.set(col, row, column_[static_cast<size_t>(row)]);
-            colours_[static_cast<size_t>(row)] =
-                core::ColorOf(column_[static_cast<size_t>(row)], rep.value, mode.value, w_.ColTbl);
-        }
-        img_.setColumn(col, colours_.data());
-
-        const float now = platform_.secondsSinceMidnight();
-        const float elapsed = now - start;
-        int32_t runSec = core::toInt32(elapsed).value;
-        if (runSec < 0) {
-            runSec += 86400;  // the run crossed midnight
-        }
-        w_.RunSec = runSec;
+        paintColumn(col, column_.data(), in->rep, in->mode);
+        w_.RunSec = core::runSeconds(start, platform_.secondsSinceMidnight());
         DispPara(platform_, img_, controls_, w_, col);
         platform_.processEvents();
     }
 
-    archive::SaveBmp(platform_, img_.image(), w_.files);
-    archive::LoadBmp(platform_, w_.files);
+    saveAndReload();
     controls_.setRepLocked(false);
     controls_.setStartEnabled(true);
     controls_.focusSize();
@@ -123,16 +134,16 @@ void Handlers::colourModeChanged() {
         overflowReport();
         return;
     }
+    // The stored counts, never recomputed: a recolouring nested in a run
+    // sees exactly the columns the run has reached.
     for (int col = 0; col < core::kPicSide; ++col) {
         for (int row = 0; row < core::kPicSide; ++row) {
-            colours_[static_cast<size_t>(row)] =
-                core::ColorOf(w_.CntMap.at(col, row), rep.value, mode.value, w_.ColTbl);
+            column_[static_cast<size_t>(row)] = w_.CntMap.at(col, row);
         }
-        img_.setColumn(col, colours_.data());
+        paintColumn(col, column_.data(), rep.value, mode.value);
     }
     DispPara(platform_, img_, controls_, w_, core::kPicSide - 1);
-    archive::SaveBmp(platform_, img_.image(), w_.files);
-    archive::LoadBmp(platform_, w_.files);
+    saveAndReload();
 }
 
 void Handlers::mouseMoved(float x, float y) {

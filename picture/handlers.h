@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "core/kernel.h"
+#include "compute/count_source.h"
 #include "core/platform.h"
+#include "core/view.h"
 #include "picture/controls.h"
-#include "picture/libw.h"
+#include "picture/program_state.h"
 #include "picture/surface.h"
 
 namespace picture {
@@ -16,37 +18,17 @@ namespace picture {
 // on in the state it had before the action.
 inline constexpr const char* kOverflowReport = "実行時エラー '6':\n\nオーバーフローしました。";
 
-// Computes the counts of whole columns of a view for the render run, in
-// column-major order (see core::computeColumns). A run calls begin once, then
-// column for 0, 1, ..., 800 in order.
-class CountSource {
-public:
-    virtual ~CountSource() = default;
-    virtual void begin(const core::View& view, double lim, int32_t rep) = 0;
-    // Counts of one column into out[0..800] (by row); the first faulting row
-    // in sweep order (800 down to 0), or -1.
-    virtual int column(int col, int32_t* out) = 0;
-};
-
-// The vector kernel on the calling thread, one column at a time.
-class KernelCountSource : public CountSource {
-public:
-    void begin(const core::View& view, double lim, int32_t rep) override;
-    int column(int col, int32_t* out) override;
-
-private:
-    core::View view_;
-    double lim_ = 0.0;
-    int32_t rep_ = 0;
-};
-
-// The event handlers of the two windows: START, the colour-mode box, and
-// the pointer over the picture.
+// The event handlers of the two windows: start-up, START, the colour-mode
+// box, and the pointer over the picture.
 class Handlers {
 public:
     Handlers(core::Platform& platform, Surface& img, Controls& controls, LibW& w,
-             CountSource& counts);
+             compute::CountSource& counts);
 
+    // Start-up of the control window: the default texts, an empty count
+    // grid, the palette and the picture folder. Each step that fails is
+    // skipped; nothing is reported.
+    void startUp();
     // START: computes, paints and saves a whole picture.
     void startClicked();
     // The colour-mode box changed: repaints from the stored counts and saves.
@@ -57,15 +39,30 @@ public:
     void clicked();
 
 private:
+    // What START reads from the boxes, every number already checked.
+    struct RunInputs {
+        int32_t rep = 0;
+        int32_t mode = 0;
+        std::string xc, yc, sc;  // the texts, kept for the strip and the pointer
+        core::View view;
+    };
+
+    // Reads every number of a run, or reports the overflow and gives nothing.
+    std::optional<RunInputs> readRunInputs();
+    // Stores rows firstRow..800 of one column's counts in the count grid and
+    // paints them in rep and mode; col is 0 to 800.
+    void paintColumn(int col, const int32_t* countsByRow, int32_t rep, int32_t mode,
+                     int firstRow = 0);
+    // Writes the surface as the next numbered picture and reads it back as
+    // the picture the marks are drawn over.
+    void saveAndReload();
     void overflowReport();
-    // Paints one column's counts; col is 0 to 800.
-    void paintColumn(int col, const int32_t* countsByRow, int32_t rep, int32_t mode, int rows);
 
     core::Platform& platform_;
     Surface& img_;
     Controls& controls_;
     LibW& w_;
-    CountSource& counts_;
+    compute::CountSource& counts_;
     std::vector<int32_t> column_;   // counts of the column being swept, by row
     std::vector<int32_t> colours_;  // its colours, by row
 };

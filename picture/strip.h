@@ -4,7 +4,7 @@
 
 #include "core/platform.h"
 #include "picture/controls.h"
-#include "picture/libw.h"
+#include "picture/program_state.h"
 #include "picture/surface.h"
 
 namespace picture {

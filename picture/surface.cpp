@@ -29,14 +29,15 @@ void Surface::setOnChanged(std::function<void(const QRect&)> onChanged) {
     onChanged_ = std::move(onChanged);
 }
 
-void Surface::setColumn(int col, const int32_t* coloursByRow) {
-    if (static_cast<unsigned>(col) >= kWidth) {
+void Surface::setColumn(int col, const int32_t* coloursByRow, int firstRow) {
+    firstRow = std::max(firstRow, 0);
+    if (static_cast<unsigned>(col) >= kWidth || firstRow >= core::kPicSide) {
         return;
     }
-    for (int row = 0; row < core::kPicSide; ++row) {
+    for (int row = firstRow; row < core::kPicSide; ++row) {
         reinterpret_cast<QRgb*>(image_.scanLine(row))[col] = toRgb(coloursByRow[row]);
     }
-    dirty_ |= QRect(col, 0, 1, core::kPicSide);
+    dirty_ |= QRect(col, firstRow, 1, core::kPicSide - firstRow);
 }
 
 void Surface::fillBox(int x1, int y1, int x2, int y2, int32_t colour) {

@@ -35,9 +35,9 @@ public:
             dirty_ |= QRect(col, row, 1, 1);
         }
     }
-    // Sets a whole column of the picture from bottom-row-first colours
-    // without per-pixel bookkeeping.
-    void setColumn(int col, const int32_t* coloursByRow);
+    // Sets rows firstRow..800 of a column of the picture from colours
+    // indexed by row, without per-pixel bookkeeping.
+    void setColumn(int col, const int32_t* coloursByRow, int firstRow = 0);
 
     // Every pixel of the rectangle between the corners, both included.
     void fillBox(int x1, int y1, int x2, int y2, int32_t colour);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the suite (the install and the
-# package included), the same suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short fuzzing run.
+# Builds everything and runs every test: the suite (the install, the package
+# and the rows on a real X server included), the libraries and their tests
+# built with AddressSanitizer and UndefinedBehaviorSanitizer, and a short
+# fuzzing run. The rows labelled "long" run once, in the first suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -10,11 +11,12 @@ scripts/build.sh --tests
 echo "== Tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
-echo "== Tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "== Libraries and their tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARLO_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --output-on-failure -j"$jobs" --label-exclude long)
 
 echo "== Fuzzing"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUARLO_FUZZ=ON >/dev/null

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/program.h"
+#include "compute/kernel_count_source.h"
 #include "support/scripted_platform.h"
 #include "support/tempdir.h"
 
@@ -30,7 +31,7 @@ protected:
     std::unique_ptr<app::Program> program;
 };
 
-TEST_F(StartUp, LeavesTheDefaultsAndWritesNoPicture) {
+TEST_F(StartUp, ShowsTheControlWindowAloneWithTheDefaults) {
     const struct {
         Box box;
         const char* text;
@@ -52,36 +53,9 @@ TEST_F(StartUp, LeavesTheDefaultsAndWritesNoPicture) {
     EXPECT_FALSE(program->kest().tRep()->isReadOnly());
     EXPECT_EQ(program->kest().focusWidget(), program->kest().tYY());
 
-    const picture::LibW& w = program->libw();
-    EXPECT_EQ(w.EscLim, 4.0);
-    for (int32_t c : w.CntMap.cells()) {
-        ASSERT_EQ(c, 0);
-    }
-    EXPECT_EQ(w.ColTbl[0], 0xFF);
-    EXPECT_EQ(w.ColTbl[1], 0xFF00);
-    EXPECT_EQ(w.ColTbl[2], 0);
-    EXPECT_TRUE(w.PicXc.empty() && w.PicYc.empty() && w.PicSc.empty());
-    EXPECT_EQ(w.RunSec, 0);
-
     EXPECT_TRUE(fs::is_directory(dir.path() + "/Bmp"));
     EXPECT_TRUE(fs::is_empty(dir.path() + "/Bmp"));
     EXPECT_TRUE(platform.messages.empty());
-}
-
-TEST_F(StartUp, SecondStartLeavesTheFolderAlone) {
-    std::ofstream(dir.path() + "/Bmp/M000.Bmp") << "kept";
-    app::Program again(platform);
-    again.start();
-    EXPECT_TRUE(platform.messages.empty());
-    EXPECT_EQ(fs::file_size(dir.path() + "/Bmp/M000.Bmp"), 4u);
-}
-
-TEST_F(StartUp, ColourChangeWhileHiddenDrawsNothing) {
-    const QImage before = program->img().image();
-    program->setText(Box::tCol, "7");
-    EXPECT_EQ(program->text(Box::tCol), "7");
-    EXPECT_EQ(program->img().image(), before);
-    EXPECT_TRUE(fs::is_empty(dir.path() + "/Bmp"));
 }
 
 TEST_F(StartUp, ControlWindowLayoutInPixels) {
@@ -153,6 +127,25 @@ TEST_F(StartUp, PointerMovesAndClicksAreReportedInPixels) {
     EXPECT_EQ(moves.last().at(0).toFloat(), 100.0f);
     EXPECT_EQ(moves.last().at(1).toFloat(), 700.0f);
     EXPECT_EQ(clicks.size(), 1);
+}
+
+int threadsOfThisProcess() {
+    return static_cast<int>(
+        std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+TEST(StartUpCounts, APoolOnlyWhenNoCountSourceIsGiven) {
+    testsupport::TempDir dir;
+    testsupport::ScriptedPlatform platform;
+    platform.folder = dir.path();
+    const int before = threadsOfThisProcess();
+    {
+        compute::KernelCountSource kernel;
+        app::Program given(platform, &kernel);
+        EXPECT_EQ(threadsOfThisProcess(), before);
+    }
+    app::Program own(platform);
+    EXPECT_GT(threadsOfThisProcess(), before);
 }
 
 TEST(Shutdown, ClosingTheControlWindowEndsTheProgram) {

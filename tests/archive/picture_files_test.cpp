@@ -28,6 +28,7 @@
 #include <map>
 #include <set>
 
+#include "support/mode_override.h"
 #include "support/scripted_platform.h"
 #include "support/tempdir.h"
 #include "test_picture.h"
@@ -117,33 +118,6 @@ void age(const std::string& path, int seconds) {
     times[1] = times[0];
     utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
-
-// As root, a file's mode does not stop a read unless these two capabilities
-// are out of effect. They stay permitted and are put back when this goes.
-// Capabilities belong to a thread: only the test's own thread loses them.
-class WithoutModeOverride {
-public:
-    WithoutModeOverride() {
-        if (geteuid() != 0 || syscall(SYS_capget, &header_, saved_) != 0) {
-            return;
-        }
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        active_ = syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~WithoutModeOverride() {
-        if (active_) {
-            syscall(SYS_capset, &header_, saved_);
-        }
-    }
-    WithoutModeOverride(const WithoutModeOverride&) = delete;
-    WithoutModeOverride& operator=(const WithoutModeOverride&) = delete;
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-    bool active_ = false;
-};
 
 // The saver program (tests/archive/saver_main.cpp) as a child process whose
 // output the test reads line by line. Killed, if still running, when it goes.
@@ -448,7 +422,7 @@ TEST_F(PictureFiles, LoadFailuresNameTheErrorAndThePath) {
         const auto before = snapshot(b);
         ScriptedPlatform p;
         {
-            WithoutModeOverride asAUser;
+            testsupport::WithoutModeOverride asAUser;
             EXPECT_THROW(archive::LoadBmp(p, pf), ProgramEnded) << r.name;
         }
         ASSERT_EQ(p.messages.size(), 1u) << r.name;

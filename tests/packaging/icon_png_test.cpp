@@ -9,8 +9,8 @@
 #include <ostream>
 #include <string>
 
+#include "ui/control_window.h"
 #include "ui/icons.h"
-#include "ui/kest.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "picture/threaded_counts.h"
+#include "compute/threaded_count_source.h"
 
 #include <algorithm>
 
 #include "core/kernel.h"
 
-namespace picture {
+namespace compute {
 
 ThreadedCountSource::ThreadedCountSource(unsigned workers)
     : staging_(static_cast<size_t>(core::kPicSide) * core::kPicSide) {
@@ -105,4 +105,4 @@ int ThreadedCountSource::column(int col, int32_t* out) {
     return faultRow_[static_cast<size_t>(col)];
 }
 
-}  // namespace picture
+}  // namespace compute

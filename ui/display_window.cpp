@@ -1,11 +1,11 @@
-#include "ui/disp.h"
+#include "ui/display_window.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "core/view.h"
+#include "ui/control_window.h"
 #include "ui/icons.h"
-#include "ui/kest.h"
 
 namespace ui {
 

@@ -56,7 +56,7 @@ public:
     ImgView* img() const { return img_; }
 
 private:
-    ImgView* img_;
+    ImgView* img_;  // the picture and its strip, filling the window
 };
 
 }  // namespace ui

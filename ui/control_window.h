@@ -53,20 +53,20 @@ private:
                       Qt::Alignment align);
     QLineEdit* makeBox(int left, int top, int width, Qt::Alignment align);
 
-    QLabel* label1_;
-    std::array<QLabel*, 5> label2_;
-    QLabel* label4_;
-    QLabel* label5_;
-    QLabel* label7_;
-    QFrame* shape1_;
-    QLineEdit* tXc_;
-    QLineEdit* tYc_;
-    QLineEdit* tSc_;
-    QLineEdit* tXX_;
-    QLineEdit* tYY_;
-    QLineEdit* tRep_;
-    QLineEdit* tCol_;
-    QPushButton* cStar_;
+    QLabel* label1_;                 // "CENTER / SIZE" heading, top left
+    std::array<QLabel*, 5> label2_;  // "X", "Y", "S", "X", "Y" left of the five wide boxes
+    QLabel* label4_;                 // "POSITION" heading over the pointer read-out
+    QLabel* label5_;                 // "COLOR" heading over the colour-mode box
+    QLabel* label7_;                 // "REPEAT" heading over the repeat-count box
+    QFrame* shape1_;                 // white vertical bar between the two halves
+    QLineEdit* tXc_;                 // centre X
+    QLineEdit* tYc_;                 // centre Y
+    QLineEdit* tSc_;                 // size (half-width)
+    QLineEdit* tXX_;                 // pointer read-out X
+    QLineEdit* tYY_;                 // pointer read-out Y
+    QLineEdit* tRep_;                // repeat count
+    QLineEdit* tCol_;                // colour mode
+    QPushButton* cStar_;             // START
 };
 
 // The controls' font: the face the layout names at 12 pt, as 16 pixels.

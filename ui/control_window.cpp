@@ -1,4 +1,4 @@
-#include "ui/kest.h"
+#include "ui/control_window.h"
 
 #include <QCloseEvent>
 #include <QPalette>
@@ -10,8 +10,9 @@
 namespace ui {
 namespace {
 
-const QColor kWindowGreen(192, 255, 192);  // &H00C0FFC0&
-const QColor kLabelBlue(192, 192, 255);    // &H00FFC0C0&
+// Pale green behind the whole window, pale blue behind the captions.
+const QColor kWindowGreen(192, 255, 192);
+const QColor kLabelBlue(192, 192, 255);
 
 }  // namespace
 

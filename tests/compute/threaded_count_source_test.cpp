@@ -1,4 +1,4 @@
-#include "picture/threaded_counts.h"
+#include "compute/threaded_count_source.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ TEST_P(ThreadedCounts, EqualTheReferenceColumnByColumn) {
     ASSERT_FALSE(core::referenceColumns(r.view, 4.0, r.rep, 0, 801, expected.data()).any());
 
     for (unsigned workers : {1u, 3u}) {
-        picture::ThreadedCountSource source(workers);
+        compute::ThreadedCountSource source(workers);
         source.begin(r.view, 4.0, r.rep);
         std::vector<int32_t> column(801);
         for (int col = 0; col <= 800; ++col) {
@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Views, ThreadedCounts, testing::ValuesIn(kViews),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ThreadedCountsPool, ANewRunMidwayStartsClean) {
-    picture::ThreadedCountSource source(2);
+    compute::ThreadedCountSource source(2);
     std::vector<int32_t> column(801);
     source.begin({-0.75, 0.1, 0.05}, 4.0, 20000);
     for (int col = 0; col < 3; ++col) {
@@ -78,7 +78,7 @@ TEST(ThreadedCountsPool, ReportsTheFirstFaultInSweepOrder) {
     std::vector<int32_t> expected(801);
     const core::SweepFault fault = core::referenceColumns(view, 4.0, 256, 0, 1, expected.data());
     ASSERT_TRUE(fault.any());
-    picture::ThreadedCountSource source(2);
+    compute::ThreadedCountSource source(2);
     source.begin(view, 4.0, 256);
     std::vector<int32_t> column(801);
     EXPECT_EQ(source.column(0, column.data()), fault.row);

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "compute/count_source.h"
 #include "core/view.h"
-#include "picture/handlers.h"
 
-namespace picture {
+namespace compute {
 
 // Counts for the render run computed ahead of the sweep by a pool of worker
 // threads, one per core, created once. Workers take columns in sweep order
@@ -55,4 +55,4 @@ private:
     std::vector<std::thread> threads_;
 };
 
-}  // namespace picture
+}  // namespace compute
