@@ -5,7 +5,7 @@
 #include <QPaintEvent>
 #include <QTest>
 
-#include "ui/disp.h"
+#include "ui/display_window.h"
 
 namespace {
 
