@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "app/program.h"
+#include "bench/start_support.h"
 #include "core/kernel.h"
 #include "support/xsession.h"
 #include "ui/qt_platform.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 using testsupport::ProgramUnderX;
 using testsupport::XSession;
 using C = ProgramUnderX::Control;
@@ -91,46 +92,14 @@ double clickToFile(const XSession& x, const Scene& s, std::vector<double>* all) 
     return median(*all);
 }
 
-// The real platform, with the pictures in a scratch folder and the moment
-// of every round of event processing noted.
-class MarkingPlatform : public ui::QtPlatform {
-public:
-    explicit MarkingPlatform(std::string folder) : folder_(std::move(folder)) {}
-    std::string programFolder() const override { return folder_; }
-    void processEvents() override {
-        marks.push_back(Clock::now());
-        QtPlatform::processEvents();
-    }
-    std::vector<Clock::time_point> marks;
-
-private:
-    std::string folder_;
-};
-
-// Counts known in advance: what is left of a START is its own work.
-class FreeCounts : public compute::CountSource {
-public:
-    void begin(const core::View& view, double lim, int32_t rep) override {
-        counts_.resize(801 * 801);
-        core::computeColumns(view, lim, rep, 0, 801, counts_.data());
-    }
-    int column(int col, int32_t* out) override {
-        std::copy_n(counts_.data() + static_cast<size_t>(col) * 801, 801, out);
-        return -1;
-    }
-
-private:
-    std::vector<int32_t> counts_;
-};
-
 // Milliseconds between rounds of event processing in STARTs with free
 // counts, through this process's own connection to the display.
 std::vector<double> perColumn(int runs) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "quarlo-dbench";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
-    MarkingPlatform platform(folder.string());
-    FreeCounts counts;
+    bench::MarkingPlatform platform(folder.string());
+    bench::FreeCounts counts;
     app::Program program(platform, &counts);
     program.start();
     QTest::qWait(300);
@@ -138,11 +107,8 @@ std::vector<double> perColumn(int runs) {
     for (int r = 0; r < runs; ++r) {
         platform.marks.clear();
         QTest::mouseClick(program.kest().cStar(), Qt::LeftButton);
-        for (size_t i = 1; i < platform.marks.size(); ++i) {
-            ms.push_back(
-                std::chrono::duration<double, std::milli>(platform.marks[i] - platform.marks[i - 1])
-                    .count());
-        }
+        const std::vector<double> run = bench::intervalsMs(platform.marks);
+        ms.insert(ms.end(), run.begin(), run.end());
         QTest::qWait(100);
     }
     std::filesystem::remove_all(folder);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "bench/start_support.h"
 #include "compute/kernel_count_source.h"
 #include "compute/threaded_count_source.h"
 #include "core/kernel.h"
@@ -23,43 +24,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
-
-// The real platform, with the pictures going to a scratch folder and the
-// moment of every round of event processing noted.
-class BenchPlatform : public ui::QtPlatform {
-public:
-    explicit BenchPlatform(std::string folder) : folder_(std::move(folder)) {}
-    std::string programFolder() const override { return folder_; }
-    void processEvents() override {
-        marks.push_back(Clock::now());
-        QtPlatform::processEvents();
-    }
-    std::vector<Clock::time_point> marks;
-
-private:
-    std::string folder_;
-};
-
-// Counts known in advance: what is left of a START is its overhead.
-class FreeCounts : public compute::CountSource {
-public:
-    void begin(const core::View& view, double lim, int32_t rep) override {
-        counts_.resize(801 * 801);
-        core::computeColumns(view, lim, rep, 0, 801, counts_.data());
-    }
-    int column(int col, int32_t* out) override {
-        std::copy_n(counts_.data() + static_cast<size_t>(col) * 801, 801, out);
-        return -1;
-    }
-
-private:
-    std::vector<int32_t> counts_;
-};
 
 struct Scene {
     const char* name;
@@ -68,14 +37,14 @@ struct Scene {
 
 // Seconds from the click on START to the saved and reloaded file.
 double timeStart(const Scene& s, compute::CountSource* counts,
-                 BenchPlatform** platformOut = nullptr) {
+                 bench::MarkingPlatform** platformOut = nullptr) {
     static int runs = 0;
     const std::string folder =
         (std::filesystem::temp_directory_path() / ("quarlo-bench-" + std::to_string(++runs)))
             .string();
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
-    auto* platform = new BenchPlatform(folder);
+    auto* platform = new bench::MarkingPlatform(folder);
     auto* program = new app::Program(*platform, counts);
     program->start();
     program->setText(picture::Box::tXc, s.xc);
@@ -133,15 +102,10 @@ int main(int argc, char** argv) {
             s.name, start, countsAlone, referenceStart, referenceStart / start);
     }
 
-    FreeCounts free;
-    BenchPlatform* platform = nullptr;
+    bench::FreeCounts free;
+    bench::MarkingPlatform* platform = nullptr;
     timeStart(scenes[0], &free, &platform);
-    std::vector<double> perColumn;
-    for (size_t i = 1; i < platform->marks.size(); ++i) {
-        perColumn.push_back(
-            std::chrono::duration<double, std::milli>(platform->marks[i] - platform->marks[i - 1])
-                .count());
-    }
+    std::vector<double> perColumn = bench::intervalsMs(platform->marks);
     std::sort(perColumn.begin(), perColumn.end());
     std::printf(
         "per-column overhead (strip, events, painting), default view: median %.3f ms, "
