@@ -3,32 +3,38 @@
 #include <cstdint>
 
 #include "compute/count_source.h"
+#include "core/kernel.h"
 
 namespace compute {
 
-// The vector kernel on the calling thread, one column at a time.
-class KernelCountSource : public CountSource {
+// Counts from a column function of core (the kernel or the one-point
+// reference) on the calling thread, one column at a time.
+class ColumnFunctionSource : public CountSource {
 public:
+    using ColumnFn = core::SweepFault (*)(const core::View&, double, int32_t, int, int, int32_t*);
+
+    explicit ColumnFunctionSource(ColumnFn fn) : fn_(fn) {}
     void begin(const core::View& view, double lim, int32_t rep) override;
     int column(int col, int32_t* out) override;
 
 private:
+    ColumnFn fn_;
     core::View view_;
     double lim_ = 0.0;
     int32_t rep_ = 0;
 };
 
-// The one-point reference (core::escCount) on the calling thread, one column
-// at a time: the slow path every fast one is measured and checked against.
-class ReferenceCountSource : public CountSource {
+// The vector kernel.
+class KernelCountSource : public ColumnFunctionSource {
 public:
-    void begin(const core::View& view, double lim, int32_t rep) override;
-    int column(int col, int32_t* out) override;
+    KernelCountSource() : ColumnFunctionSource(core::computeColumns) {}
+};
 
-private:
-    core::View view_;
-    double lim_ = 0.0;
-    int32_t rep_ = 0;
+// The one-point reference (core::escCount): the slow path every fast one is
+// measured and checked against.
+class ReferenceCountSource : public ColumnFunctionSource {
+public:
+    ReferenceCountSource() : ColumnFunctionSource(core::referenceColumns) {}
 };
 
 }  // namespace compute
