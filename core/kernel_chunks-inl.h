@@ -1,0 +1,248 @@
+// The two phases of a column: the opening, rows side by side in vectors, and
+// the refill's chunks, lanes with a pixel each, with the exact cycle check.
+// Included once per target by kernel.cpp.
+#if defined(QUARLO_CORE_KERNEL_CHUNKS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef QUARLO_CORE_KERNEL_CHUNKS_INL_H_
+#undef QUARLO_CORE_KERNEL_CHUNKS_INL_H_
+#else
+#define QUARLO_CORE_KERNEL_CHUNKS_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "core/kernel_step-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace core {
+namespace HWY_NAMESPACE {
+namespace {
+
+// ---------------------------------------------------------------- opening
+
+// State of a column after the opening, indexed by row.
+struct Column {
+    alignas(64) double x[kRowsPadded];
+    alignas(64) double y[kRowsPadded];
+    alignas(64) double x2[kRowsPadded];
+    alignas(64) double y2[kRowsPadded];
+};
+
+// Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
+// `steps` steps, stopping once every lane has escaped. Writes the counts of
+// rows below 801 to outCol and the state to col; returns the bits of the
+// lanes still running, row r0 + i at bit i.
+template <size_t G>
+HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, double limS,
+                                Column& col, int32_t* outCol) {
+    const D d;
+    const DI di;
+    const V lim = hn::Set(d, limS);
+    const VI one = hn::Set(di, 1);
+    const V zero = hn::Zero(d);
+    const V cx = hn::Set(d, cxS);
+    const M all = hn::Eq(zero, zero);
+    auto start = [&](size_t g) {
+        return Group{zero,         zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes),
+                     hn::Zero(di), all};
+    };
+    Group g0 = start(0);
+    Group g1 = G > 1 ? start(1) : g0;
+    Group g2 = G > 2 ? start(2) : g0;
+    Group g3 = G > 3 ? start(3) : g0;
+    for (size_t i = 0; i < steps; ++i) {
+        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+        M any = g0.act;
+        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
+        if (hn::AllFalse(d, any)) {
+            break;
+        }
+    }
+    const hn::RebindToUnsigned<D> du;
+    const hn::Rebind<uint32_t, D> du32;
+    const hn::Rebind<int32_t, D> di32;
+    uint64_t running = 0;
+    auto finish = [&](Group& v, size_t g) {
+        const size_t r = r0 + g * kLanes;
+        hn::StoreU(v.x, d, col.x + r);
+        hn::StoreU(v.y, d, col.y + r);
+        hn::StoreU(v.x2, d, col.x2 + r);
+        hn::StoreU(v.y2, d, col.y2 + r);
+        // Counts here are below kOpening + kMaxChunk: the low half of each lane.
+        const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
+        if (r + kLanes <= kPicSide) {
+            hn::StoreU(counts, di32, outCol + r);
+        } else {
+            int32_t tmp[kLanes];
+            hn::StoreU(counts, di32, tmp);
+            std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
+        }
+        running |= MaskBits(v.act, g);
+    };
+    EachGroup<G>(g0, g1, g2, g3, finish);
+    const size_t valid = kPicSide - r0;  // rows of the batch inside the column
+    return valid >= 64 ? running : running & ((uint64_t{1} << valid) - 1);
+}
+
+HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
+                             double lim, Column& col, int32_t* outCol) {
+    switch ((rows + kLanes - 1) / kLanes) {
+        case 1:
+            return OpenBatch<1>(cx, ys, r0, steps, lim, col, outCol);
+        case 2:
+            return OpenBatch<2>(cx, ys, r0, steps, lim, col, outCol);
+        case 3:
+            return OpenBatch<3>(cx, ys, r0, steps, lim, col, outCol);
+        default:
+            return OpenBatch<kGroups>(cx, ys, r0, steps, lim, col, outCol);
+    }
+}
+
+// ----------------------------------------------------------------- refill
+
+// Lane state between chunks, one entry per slot.
+struct Slots {
+    alignas(64) double x[kSlots];
+    alignas(64) double y[kSlots];
+    alignas(64) double x2[kSlots];
+    alignas(64) double y2[kSlots];
+    alignas(64) double cx[kSlots];
+    alignas(64) double cy[kSlots];
+    alignas(64) int64_t cnt[kSlots];
+    alignas(64) double act[kSlots];  // 1: iterating, 0: escaped or idle
+    // The z the cycle check compares with; NaN (equal to nothing) until the
+    // lane's pixel has saved one.
+    alignas(64) double sx[kSlots];
+    alignas(64) double sy[kSlots];
+    int64_t pix[kSlots];  // sweep position, -1: idle
+};
+
+HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
+    const D d;
+    const size_t o = g * kLanes;
+    return Group{hn::Load(d, s.x + o),      hn::Load(d, s.y + o),
+                 hn::Load(d, s.x2 + o),     hn::Load(d, s.y2 + o),
+                 hn::Load(d, s.cx + o),     hn::Load(d, s.cy + o),
+                 hn::Load(DI(), s.cnt + o), hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
+}
+
+HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
+    const D d;
+    const size_t o = g * kLanes;
+    hn::Store(v.x, d, s.x + o);
+    hn::Store(v.y, d, s.y + o);
+    hn::Store(v.x2, d, s.x2 + o);
+    hn::Store(v.y2, d, s.y2 + o);
+    hn::Store(v.cnt, DI(), s.cnt + o);
+    hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
+}
+
+// Exact cycles. Call two finite states (x, y) alike when they are equal
+// under ==: the same bits, except that a coordinate may be -0 on one side
+// and +0 on the other. Alike states step to alike states with the same
+// escape test: x*x and y*y do not see the sign of a zero, so
+// x' = (x*x - y*y) + cx has the same bits on both sides; (x + x) * y has the
+// same bits, or is a zero on both sides (when x or y is a zero), so
+// y' = (x + x) * y + cy has the same bits, or is a zero on both sides (when
+// cy is a zero too); and r = x'*x' + y'*y' has the same bits. A running lane
+// is finite: its last r was at most lim <= kLimFast. So if a lane's z after
+// step b is alike to its z after an earlier step a, and it has not escaped
+// through step b, every later step has the same r as the step b - a before
+// it: the lane never escapes, and its count is rep + 1 (the counter fault
+// when rep is 2147483647) however many steps are left. No tolerance: only
+// == on both coordinates.
+//
+// Comparing only at chunk ends costs nothing per step. The saved z is
+// replaced, after the comparison, when the steps run since the opening (o,
+// so cnt - o, a multiple of kMaxChunk) are a power of two, as in Brent's
+// cycle finding: the z after step o + 32 * 2^j is compared at the next 2^j
+// chunk ends, which covers every multiple of lcm(p, 32) steps up to 32 * 2^j.
+// An orbit that enters a cycle of period p at step m is thus caught by about
+// step o + 4 * max(m, lcm(p, 32)). Comparing at every step instead finds
+// cycles up to 8 % sooner in steps on the benchmark views and on minibrots
+// of periods in the thousands, but each step costs 25 to 35 % more: it lost
+// on every view measured.
+
+// Runs kMaxChunk steps on the first G groups; returns the slots whose pixel
+// is finished (idle slots included), their counts final in s.cnt. openingS is
+// the steps of the opening; cycles: whether to run the cycle check. Explicit
+// variables rather than an array so that the compiler keeps every group in
+// registers.
+template <size_t G>
+HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
+                               bool cycles) {
+    const D d;
+    const DI di;
+    const V lim = hn::Set(d, limS);
+    const VI one = hn::Set(di, 1);
+    Group g0 = LoadGroup(s, 0);
+    Group g1 = G > 1 ? LoadGroup(s, 1) : g0;
+    Group g2 = G > 2 ? LoadGroup(s, 2) : g0;
+    Group g3 = G > 3 ? LoadGroup(s, 3) : g0;
+    for (size_t i = 0; i < kMaxChunk; ++i) {
+        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+    }
+    const VI budget = hn::Set(di, budgetS);
+    const VI opening = hn::Set(di, openingS);
+    const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+    uint64_t done = 0;
+    auto finish = [&](Group& v, size_t g) {
+        // Every lane that iterates starts the chunk active (a lane that
+        // escaped was retired at the end of the last one), so the lanes
+        // still active are those that counted every step. Deriving it here
+        // rather than keeping act after the loop spares a mask copy per step.
+        v.act = hn::RebindMask(d, hn::Eq(v.cnt, hn::Add(hn::Load(di, s.cnt + g * kLanes), chunk)));
+        // Lanes whose count is rep + 1: those that ran their whole budget,
+        // which ends exactly at a chunk end (the opening's length sees to it;
+        // >= only makes sure), and those found cycling.
+        M full = hn::RebindMask(d, hn::Not(hn::Lt(v.cnt, budget)));
+        if (cycles) {
+            const size_t o = g * kLanes;
+            const V sx = hn::Load(d, s.sx + o);
+            const V sy = hn::Load(d, s.sy + o);
+            // Compared before the save below, or z would meet itself. Only a
+            // lane that has not escaped through this step can cycle.
+            full = hn::Or(full, hn::And(v.act, hn::And(hn::Eq(v.x, sx), hn::Eq(v.y, sy))));
+            const VI run = hn::Sub(v.cnt, opening);
+            const M save = hn::RebindMask(d, hn::Eq(hn::And(run, hn::Sub(run, one)), hn::Zero(di)));
+            hn::Store(hn::IfThenElse(save, v.x, sx), d, s.sx + o);
+            hn::Store(hn::IfThenElse(save, v.y, sy), d, s.sy + o);
+        }
+        v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
+        StoreGroup(v, s, g);
+        done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
+    };
+    EachGroup<G>(g0, g1, g2, g3, finish);
+    return done;
+}
+
+HWY_INLINE uint64_t RunGroups(size_t groups, Slots& s, double lim, int64_t budget, int64_t opening,
+                              bool cycles) {
+    switch (groups) {
+        case 1:
+            return RunChunk<1>(s, lim, budget, opening, cycles);
+        case 2:
+            return RunChunk<2>(s, lim, budget, opening, cycles);
+        case 3:
+            return RunChunk<3>(s, lim, budget, opening, cycles);
+        default:
+            return RunChunk<kGroups>(s, lim, budget, opening, cycles);
+    }
+}
+
+void SetIdle(Slots& s, size_t i) {
+    s.x[i] = s.y[i] = s.x2[i] = s.y2[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
+    s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
+    s.cnt[i] = 0;
+    s.pix[i] = -1;
+}
+
+}  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace core
+HWY_AFTER_NAMESPACE();
+
+#endif  // QUARLO_CORE_KERNEL_CHUNKS_INL_H_

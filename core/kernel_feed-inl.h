@@ -1,0 +1,181 @@
+// Feeding the refill: the pixels that outlast the opening, in sweep order,
+// the columns opened as they are reached, and the rows' cy. Included once
+// per target by kernel.cpp.
+#if defined(QUARLO_CORE_KERNEL_FEED_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef QUARLO_CORE_KERNEL_FEED_INL_H_
+#undef QUARLO_CORE_KERNEL_FEED_INL_H_
+#else
+#define QUARLO_CORE_KERNEL_FEED_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
+
+#include "core/kernel_chunks-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace core {
+namespace HWY_NAMESPACE {
+namespace {
+
+// ------------------------------------------------------------------- feed
+
+// Hands out the pixels that outlast the opening, in sweep order: columns left
+// to right, rows 800 down to 0, up to end(), which moves back to the first
+// fault once one is known. Columns are opened as they are reached. When some
+// mapped c might make step 0 non-finite, each column is scanned first, and the
+// sweep ends at its first such pixel, which is never iterated.
+class Feed {
+public:
+    Feed(const View& view, double lim, int64_t budget, int col0, int ncols, const double* ys,
+         bool scan, int32_t* out)
+        : view_(view),
+          lim_(lim),
+          opening_(static_cast<size_t>(openingFor(budget))),
+          finalAfterOpening_(static_cast<int64_t>(opening_) == budget),
+          col0_(col0),
+          ncols_(ncols),
+          ys_(ys),
+          scan_(scan),
+          out_(out),
+          end_(static_cast<int64_t>(ncols) * kPicSide) {}
+
+    // Steps of the opening for a budget of `budget` steps: all of them when
+    // they are few, otherwise kOpening or more, such that the refill's
+    // chunks end exactly on the budget.
+    static int64_t openingFor(int64_t budget) {
+        const auto lo = static_cast<int64_t>(kOpening);
+        return budget <= lo ? budget : lo + (budget - lo) % static_cast<int64_t>(kMaxChunk);
+    }
+
+    bool exhausted() const { return exhausted_; }
+    int64_t opening() const { return static_cast<int64_t>(opening_); }
+    int64_t step0Fault() const { return step0Fault_; }
+
+    // Ends the sweep before position q.
+    void cut(int64_t q) { end_ = std::min(end_, q); }
+
+    // Starts the next pixel in slot i, or returns false when there is none.
+    bool take(Slots& s, size_t i) {
+        for (;;) {
+            if (npend_ > 0) {
+                const int row = pend_[--npend_];
+                const int64_t q = colStart_ + (kPicSide - 1 - row);
+                if (q >= end_) {
+                    npend_ = 0;
+                    exhausted_ = true;
+                    return false;
+                }
+                s.x[i] = col_.x[row];
+                s.y[i] = col_.y[row];
+                s.x2[i] = col_.x2[row];
+                s.y2[i] = col_.y2[row];
+                s.cx[i] = cx_;
+                s.cy[i] = ys_[row];
+                s.cnt[i] = static_cast<int64_t>(opening_);
+                s.act[i] = 1.0;
+                // A z saved by the slot's previous pixel belongs to another c.
+                s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
+                s.pix[i] = q;
+                return true;
+            }
+            const int64_t nextStart = static_cast<int64_t>(nextCol_) * kPicSide;
+            if (nextCol_ >= ncols_ || nextStart >= end_) {
+                exhausted_ = true;
+                return false;
+            }
+            open(nextCol_++);
+        }
+    }
+
+private:
+    void open(int c) {
+        colStart_ = static_cast<int64_t>(c) * kPicSide;
+        cx_ = pixelX(col0_ + c, view_);
+        int32_t* outCol = out_ + colStart_;
+        size_t lo = 0;
+        if (scan_) {
+            const int row = kernel_detail::firstStep0Fault(cx_, ys_, lim_);
+            if (row >= 0) {
+                const int64_t q = colStart_ + (kPicSide - 1 - row);
+                step0Fault_ = q;
+                cut(q);
+                lo = static_cast<size_t>(row) + 1;
+            }
+        }
+        for (size_t r0 = lo; r0 < kPicSide; r0 += kSlots) {
+            uint64_t running = OpenRows(kPicSide - r0, cx_, ys_, r0, opening_, lim_, col_, outCol);
+            if (finalAfterOpening_) {
+                continue;  // the count written, rep + 1, is final
+            }
+            for (; running != 0; running &= running - 1) {
+                pend_[npend_++] =
+                    static_cast<int16_t>(r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(running));
+            }
+        }
+    }
+
+    const View& view_;
+    double lim_;
+    size_t opening_;          // steps of the opening: openingFor(rep + 1)
+    bool finalAfterOpening_;  // the opening reaches rep + 1 steps
+    int col0_;
+    int ncols_;
+    const double* ys_;
+    bool scan_;
+    int32_t* out_;
+    int64_t end_;
+    int nextCol_ = 0;
+    int64_t colStart_ = 0;  // sweep position of row 800 of the open column
+    double cx_ = 0.0;
+    Column col_;
+    int16_t pend_[kPicSide];  // rows still running, ascending; taken from the back
+    size_t npend_ = 0;
+    bool exhausted_ = false;
+    int64_t step0Fault_ = -1;
+};
+
+// The cy of every row of the view. The program asks for one column at a
+// time, and 801 divisions by 400 (which no multiplication may replace) cost
+// as much as a tenth of a column of the start view; so each thread keeps the
+// rows of the view it last computed, recomputed when the view's yc or s
+// differ in any bit. Rows past 800 only fill the last vectors of the
+// opening: a cy that escapes at step 0 (|c|^2 > 1e200 > kLimFast) lets them
+// finish at once.
+const double* RowsOf(const View& view) {
+    struct Rows {
+        uint64_t yc = 0, s = 0;  // bits of the view's yc and s
+        bool valid = false;
+        alignas(64) double ys[kRowsPadded];
+    };
+    thread_local Rows rows;
+    const uint64_t yc = std::bit_cast<uint64_t>(view.yc);
+    const uint64_t sz = std::bit_cast<uint64_t>(view.s);
+    if (!rows.valid || rows.yc != yc || rows.s != sz) {
+        for (int row = 0; row < kPicSide; ++row) {
+            rows.ys[row] = pixelY(row, view);
+        }
+        std::fill(rows.ys + kPicSide, rows.ys + kRowsPadded, 1e100);
+        rows.yc = yc;
+        rows.s = sz;
+        rows.valid = true;
+    }
+    return rows.ys;
+}
+
+// Output index of sweep position q.
+int64_t OutIndex(int64_t q) {
+    const int64_t c = q / kPicSide;
+    return c * kPicSide + (kPicSide - 1 - (q - c * kPicSide));
+}
+
+}  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace core
+HWY_AFTER_NAMESPACE();
+
+#endif  // QUARLO_CORE_KERNEL_FEED_INL_H_

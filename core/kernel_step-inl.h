@@ -1,0 +1,144 @@
+// The kernel's vectors and its step: the types, the sizes of the sweep, one
+// iteration in the reference's order of operations, and the helpers that
+// apply it to every group in flight. Included once per target by kernel.cpp.
+#if defined(QUARLO_CORE_KERNEL_STEP_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef QUARLO_CORE_KERNEL_STEP_INL_H_
+#undef QUARLO_CORE_KERNEL_STEP_INL_H_
+#else
+#define QUARLO_CORE_KERNEL_STEP_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/view.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace core {
+namespace HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+using M = hn::Mask<D>;
+// Step counts live in 64-bit integer lanes: rep + 1 = 2^31 must fit, and
+// integer adds keep the floating-point adders free for the iteration.
+using DI = hn::RebindToSigned<D>;
+using VI = hn::Vec<DI>;
+
+constexpr size_t kLanes = HWY_LANES(double);
+// Independent vectors per step: enough to cover the latency of one step's
+// dependent chain (multiply, subtract, add) without running out of registers.
+// 4 beat 2 and 3 by 5 to 10 % on AVX-512, and also on AVX2 and SSE4, where
+// some of the 16 registers spill (the spilled c is only read).
+constexpr size_t kGroups = 4;
+constexpr size_t kSlots = kLanes * kGroups;
+// Fewest steps of the opening phase. Without it (refill from the first step)
+// the start view runs at 2/3 of the speed, the many pixels that escape within
+// a few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
+// 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
+// steps, so that the step budget ends exactly at a chunk end (see Feed).
+constexpr size_t kOpening = 16;
+// Steps of every refill chunk. Lanes that finish early idle until the chunk
+// ends, so longer chunks waste more; shorter ones pay the refill more often.
+// Measured: 16 is 5 % slower, 64 loses 5 % on deep boundary views and gains
+// as much where nearly every pixel is inside; halving the chunk when many
+// lanes finish and doubling it when none did was no better. Every chunk is
+// this long, so at each chunk end a running lane has run a multiple of
+// kMaxChunk steps since the opening, which the cycle check relies on.
+// Stretching the opening so that the budget ends at a chunk end beat both
+// shortening the chunk for a lane near its budget (as before the cycle
+// check) and letting such a lane run past its budget: 4 % on the start view.
+constexpr size_t kMaxChunk = 32;
+// Rows of a column plus room for the last, partly filled, batch of vectors.
+constexpr size_t kRowsPadded = kPicSide + kSlots;
+
+struct Group {
+    V x, y, x2, y2, cx, cy;
+    VI cnt;  // steps done without escaping
+    M act;   // still iterating
+};
+
+// cnt + 1 in the lanes of m. AVX-512 adds under the mask register; elsewhere
+// a mask lane is all ones, -1 as an integer, so subtracting the mask counts
+// with one instruction instead of an add and a blend.
+HWY_INLINE VI CountIf(VI cnt, M m, VI one) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    return hn::IfThenElse(hn::RebindMask(DI(), m), hn::Add(cnt, one), cnt);
+#else
+    (void)one;
+    return hn::Sub(cnt, hn::BitCast(DI(), hn::VecFromMask(D(), m)));
+#endif
+}
+
+// act & !(r > lim). A NaN r keeps act, but r only turns NaN after an r of
+// inf, which already cleared it. AVX-512 folds the AND into the compare's
+// write mask: one instruction.
+HWY_INLINE M StillIn(M act, V r, V lim) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    return M{_mm512_mask_cmp_pd_mask(act.raw, r.raw, lim.raw, _CMP_NGT_UQ)};
+#else
+    return hn::AndNot(hn::Gt(r, lim), act);
+#endif
+}
+
+// The iteration proper, in the reference's order of operations: x + x is
+// exactly 2x (subnormals included), while 2 * (x * y) would round
+// differently. The squares of the new z serve both the escape test and the
+// next step: the same products of the same values. Returns r = |z|^2.
+HWY_INLINE V Advance(V& x, V& y, V& x2, V& y2, V cx, V cy) {
+    // x + x first: the compiler then need not copy x before xn replaces it.
+    const V twoX = hn::Add(x, x);
+    const V xn = hn::Add(hn::Sub(x2, y2), cx);
+    const V yn = hn::Add(hn::Mul(twoX, y), cy);
+    x = xn;
+    y = yn;
+    x2 = hn::Mul(xn, xn);
+    y2 = hn::Mul(yn, yn);
+    return hn::Add(x2, y2);
+}
+
+// One step. An escaped lane keeps computing (towards inf and NaN) but its
+// count is frozen: act only ever goes from true to false.
+HWY_INLINE void Step(Group& v, V lim, VI one) {
+    v.act = StillIn(v.act, Advance(v.x, v.y, v.x2, v.y2, v.cx, v.cy), lim);
+    v.cnt = CountIf(v.cnt, v.act, one);
+}
+
+// Lane bits of a mask, shifted to the lanes of group g.
+HWY_INLINE uint64_t MaskBits(M m, size_t g) {
+    const D d;
+    uint8_t bits[8] = {};
+    hn::StoreMaskBits(d, m, bits);
+    uint64_t b = 0;
+    for (size_t i = 0; i < (kLanes + 7) / 8; ++i) {
+        b |= static_cast<uint64_t>(bits[i]) << (8 * i);
+    }
+    return b << (g * kLanes);
+}
+
+// Applies f(group, index) to each of the first G of the groups. Explicit
+// variables rather than an array so that the compiler keeps every group in
+// registers.
+template <size_t G, typename F>
+HWY_INLINE void EachGroup(Group& g0, Group& g1, Group& g2, Group& g3, const F& f) {
+    static_assert(G >= 1 && G <= 4 && G <= kGroups);
+    f(g0, 0);
+    if constexpr (G > 1)
+        f(g1, 1);
+    if constexpr (G > 2)
+        f(g2, 2);
+    if constexpr (G > 3)
+        f(g3, 3);
+}
+
+}  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace core
+HWY_AFTER_NAMESPACE();
+
+#endif  // QUARLO_CORE_KERNEL_STEP_INL_H_
