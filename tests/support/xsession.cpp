@@ -124,7 +124,7 @@ Spot spotOf(ProgramUnderX::Control c) {
 
 XSession::XSession(bool windowManager) {
     int fds[2];
-    if (::pipe(fds) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     xPid_ = start(
@@ -164,7 +164,7 @@ XSession::~XSession() {
 
 std::string XSession::run(const std::vector<std::string>& argv) const {
     int fds[2];
-    if (::pipe(fds) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     const pid_t pid = start(argv, {{"DISPLAY", display_}}, fds[1]);
@@ -229,10 +229,18 @@ void ProgramUnderX::setBox(Control c, const std::string& text) const {
 }
 
 std::string ProgramUnderX::box(Control c) const {
+    // A marker in the clipboard first: the copy has arrived once it is gone,
+    // however long a busy machine takes to handle the keys.
+    const std::string marker = "quarlo-clipboard-marker";
+    x_.run({"sh", "-c", "printf %s " + marker + " | xclip -selection clipboard >/dev/null 2>&1"});
     click(c);
     x_.run({"xdotool", "key", "ctrl+a", "ctrl+c"});
-    std::this_thread::sleep_for(50ms);
-    return x_.run({"timeout", "5", "xclip", "-o", "-selection", "clipboard"});
+    std::string text = marker;
+    for (int i = 0; i < 100 && text == marker; ++i) {
+        std::this_thread::sleep_for(20ms);
+        text = x_.run({"timeout", "5", "xclip", "-o", "-selection", "clipboard"});
+    }
+    return text == marker ? std::string() : text;
 }
 
 void ProgramUnderX::clickPicture(int x, int y) const {
