@@ -3,8 +3,8 @@
 //  - the vector kernel without the exact cycle check, one thread;
 //  - the vector kernel with it, one thread;
 //  - the vector kernel with it on every core: one std::thread per core, each
-//    taking the next column and computing it with computeColumns, as the
-//    program's worker pool does;
+//    taking the next block of columns and computing it with computeColumns,
+//    as the program's worker pool does (one thread takes blocks the same way);
 // and the step ceiling (core::stepCeiling): independent chains of the bare
 // step with no exits, the most any kernel doing this step can reach, on one
 // core and on every core.
@@ -30,6 +30,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -96,17 +98,32 @@ void onThreads(unsigned threads, const Work& work) {
     }
 }
 
-// The scene's columns, one call per column, on `threads` threads that each
-// take the next column not yet taken. Each thread writes every column into
-// the same 801 counts of its own, as the first benchmark did, so that the
-// rates measure the computation rather than stores to a picture-sized grid.
+// The scene's columns on `threads` threads that each take the next columns
+// not yet taken, as the program's worker pool does: consecutive columns in
+// blocks of core::columnsPerCall, one call a block; one column a call where
+// the scene skips columns. Each thread writes every block into the same
+// counts of its own, as the first benchmark did, so that the rates measure
+// the computation rather than stores to a picture-sized grid.
 void computeScene(const Scene& sc, const std::vector<int>& cols, ColumnFn fn, unsigned threads) {
     std::atomic<size_t> next{0};
     onThreads(threads, [&] {
-        int32_t out[core::kPicSide];
-        for (size_t i = next.fetch_add(1); i < cols.size(); i = next.fetch_add(1)) {
-            fn(sc.view, core::kEscLim, sc.rep, cols[i], 1, out);
-            benchmark::DoNotOptimize(out);
+        std::vector<int32_t> out(static_cast<size_t>(core::kPicSide) * core::kMostColumnsPerCall);
+        for (;;) {
+            size_t i = next.load(std::memory_order_relaxed);
+            size_t n = 0;
+            do {
+                if (i >= cols.size()) {
+                    break;
+                }
+                n = sc.colStride == 1 ? static_cast<size_t>(core::columnsPerCall(
+                                            static_cast<int>(cols.size() - i), threads))
+                                      : 1;
+            } while (!next.compare_exchange_weak(i, i + n, std::memory_order_relaxed));
+            if (i >= cols.size()) {
+                break;
+            }
+            fn(sc.view, core::kEscLim, sc.rep, cols[i], static_cast<int>(n), out.data());
+            benchmark::DoNotOptimize(out.data());
         }
         benchmark::ClobberMemory();
     });
@@ -142,13 +159,59 @@ public:
     ~OnTarget() { hwy::SetSupportedTargetsForTest(0); }
 };
 
+double threadSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// A one-thread kernel run and the ceiling measured in turn with it: after
+// each pass over the scene, the ceiling runs as many steps, with the chain
+// counts in rotation. Both are timed on this thread's CPU clock, so a change
+// of the machine's speed during the run (another tenant, the clock) weighs
+// on both alike.
+struct Paired {
+    double kernelSeconds = 0.0;
+    double kernelSteps = 0.0;
+    std::map<int, std::pair<double, double>> ceiling;  // chains -> (steps, seconds)
+
+    double share() const {
+        double best = 0.0;
+        for (const auto& [chains, c] : ceiling) {
+            best = std::max(best, c.second > 0.0 ? c.first / c.second : 0.0);
+        }
+        return kernelSeconds > 0.0 && best > 0.0 ? kernelSteps / kernelSeconds / best : 0.0;
+    }
+};
+std::map<std::string, Paired> gPaired;  // benchmark name -> its pairing
+
 void runScene(benchmark::State& state, const Scene& sc, const Variant& v, int64_t target,
-              double steps) {
+              double steps, const std::string& name) {
     OnTarget on(target);
     const std::vector<int> cols = columnsOf(sc);
     const unsigned threads = v.allCores ? coreCount() : 1;
+    const bool pair = !v.allCores && target != 0;
+    Paired& p = gPaired[name];
+    size_t turn = 0;
     for (auto _ : state) {
+        const double t0 = threadSeconds();
         computeScene(sc, cols, v.fn, threads);
+        if (!pair) {
+            continue;
+        }
+        const double t1 = threadSeconds();
+        state.PauseTiming();
+        const int chains = kCeilingChains[turn++ % std::size(kCeilingChains)];
+        const auto perChain = static_cast<int64_t>(
+            steps / static_cast<double>(chains * static_cast<int64_t>(core::kernelLanes())));
+        const double t2 = threadSeconds();
+        const auto counted = static_cast<double>(core::stepCeiling(chains, perChain));
+        const double t3 = threadSeconds();
+        state.ResumeTiming();
+        p.kernelSeconds += t1 - t0;
+        p.kernelSteps += steps;
+        p.ceiling[chains].first += counted;
+        p.ceiling[chains].second += t3 - t2;
     }
     state.counters["steps"] =
         benchmark::Counter(steps, benchmark::Counter::kIsIterationInvariantRate);
@@ -249,8 +312,10 @@ int main(int argc, char** argv) {
     };
     for (const Scene& sc : kScenes) {
         const double steps = stepsOf(sc);
-        add(std::string(kReference.name) + "/" + sc.name, steps,
-            [&sc, steps](benchmark::State& st) { runScene(st, sc, kReference, 0, steps); });
+        const std::string name = std::string(kReference.name) + "/" + sc.name;
+        add(name, steps, [&sc, steps, name](benchmark::State& st) {
+            runScene(st, sc, kReference, 0, steps, name);
+        });
     }
     for (int64_t target : targets) {
         const std::string tag = targetTag(target);
@@ -275,10 +340,10 @@ int main(int argc, char** argv) {
         for (const Scene& sc : kScenes) {
             const double steps = stepsByName[std::string(kReference.name) + "/" + sc.name];
             for (const Variant& v : kKernelVariants) {
-                add(std::string(v.name) + "/" + sc.name + tag, steps,
-                    [&sc, &v, target, steps](benchmark::State& st) {
-                        runScene(st, sc, v, target, steps);
-                    });
+                const std::string name = std::string(v.name) + "/" + sc.name + tag;
+                add(name, steps, [&sc, &v, target, steps, name](benchmark::State& st) {
+                    runScene(st, sc, v, target, steps, name);
+                });
             }
         }
     }
@@ -296,7 +361,9 @@ int main(int argc, char** argv) {
     // kern%, cyc% and all% are the kernel rates as a share of the ceiling of
     // the same target, all% against the ceiling on every core; cyc/kern is
     // what the cycle check gains (below 1: what it costs), all/cyc how far
-    // every core scales over one.
+    // every core scales over one. kern~% and cyc~% are the one-core kernel
+    // rates against the ceiling measured in turn with them (see Paired): the
+    // figures to trust on a machine whose speed drifts.
     for (int64_t target : targets) {
         const std::string tag = targetTag(target);
         double ceil1 = 0.0;
@@ -322,14 +389,14 @@ int main(int argc, char** argv) {
             "\n%s: reference steps per second; kernel and kernel+cyc on one core, all+cyc "
             "on %u; ceiling: best of %s chains (%d)\n",
             hwy::TargetName(target), cores, chainsTried.c_str(), bestChains);
-        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", "view", "reference",
-                    "kernel", "kernel+cyc", "all+cyc", "kern/ref", "all/ref", "kern%", "cyc%",
-                    "all%", "cyc/kern", "all/cyc");
-        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", "ceiling", "-",
-                    cell(ceil1, "%.4g").c_str(), "-", cell(ceilAll, "%.4g").c_str(), "-", "-",
+        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s %6s %6s\n", "view",
+                    "reference", "kernel", "kernel+cyc", "all+cyc", "kern/ref", "all/ref", "kern%",
+                    "cyc%", "all%", "cyc/kern", "all/cyc", "kern~%", "cyc~%");
+        std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s %6s %6s\n", "ceiling",
+                    "-", cell(ceil1, "%.4g").c_str(), "-", cell(ceilAll, "%.4g").c_str(), "-", "-",
                     cell(ceil1 > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
                     cell(ceilAll > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
-                    cell(ceil1 > 0.0 ? ceilAll / ceil1 : 0.0, "%.2fx").c_str());
+                    cell(ceil1 > 0.0 ? ceilAll / ceil1 : 0.0, "%.2fx").c_str(), "-", "-");
         for (const Scene& sc : kScenes) {
             const double r = reporter.rate(std::string("reference/") + sc.name);
             const double ker = reporter.rate(std::string("kernel/") + sc.name + tag);
@@ -341,13 +408,18 @@ int main(int argc, char** argv) {
             auto percent = [](double a, double b) {
                 return cell(a > 0.0 && b > 0.0 ? 100.0 * a / b : 0.0, "%.0f");
             };
-            std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s\n", sc.name,
+            auto paired = [&](const char* variant) {
+                const auto it = gPaired.find(std::string(variant) + "/" + sc.name + tag);
+                return cell(it == gPaired.end() ? 0.0 : 100.0 * it->second.share(), "%.0f");
+            };
+            std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s %6s %6s\n", sc.name,
                         cell(r, "%.4g").c_str(), cell(ker, "%.4g").c_str(),
                         cell(cyc, "%.4g").c_str(), cell(all, "%.4g").c_str(),
                         ratio(ker, r, "%.2fx").c_str(), ratio(all, r, "%.2fx").c_str(),
                         percent(ker, ceil1).c_str(), percent(cyc, ceil1).c_str(),
                         percent(all, ceilAll).c_str(), ratio(cyc, ker, "%.3f").c_str(),
-                        ratio(all, cyc, "%.2fx").c_str());
+                        ratio(all, cyc, "%.2fx").c_str(), paired("kernel").c_str(),
+                        paired("kernel+cycles").c_str());
         }
     }
     return 0;

@@ -51,12 +51,47 @@ void ThreadedCountSource::begin(const core::View& view, double lim, int32_t rep)
     wake_.notify_all();
 }
 
-void ThreadedCountSource::compute(int col) {
-    const core::SweepFault fault = core::computeColumns(
-        view_, lim_, rep_, col, 1, staging_.data() + static_cast<size_t>(col) * core::kPicSide);
-    faultRow_[static_cast<size_t>(col)] = fault.any() ? fault.row : -1;
+void ThreadedCountSource::finish(int col, int faultRow) {
+    faultRow_[static_cast<size_t>(col)] = faultRow;
     state_[static_cast<size_t>(col)].store(kDone, std::memory_order_release);
     state_[static_cast<size_t>(col)].notify_all();
+}
+
+void ThreadedCountSource::compute(int col0, int ncols) {
+    // Each column is a sweep of its own. A call over several stops at the
+    // first fault, leaving the columns after it unspecified: those go on in
+    // a call of their own.
+    while (ncols > 0) {
+        const core::SweepFault fault =
+            core::computeColumns(view_, lim_, rep_, col0, ncols,
+                                 staging_.data() + static_cast<size_t>(col0) * core::kPicSide);
+        const int clean = fault.any() ? fault.col - col0 : ncols;
+        for (int c = 0; c < clean; ++c) {
+            finish(col0 + c, -1);
+        }
+        if (!fault.any()) {
+            return;
+        }
+        finish(fault.col, fault.row);
+        ncols -= clean + 1;
+        col0 = fault.col + 1;
+    }
+}
+
+// Takes the next block of columns in sweep order, or returns false when
+// none is left. Columns the sweep took for itself are skipped.
+bool ThreadedCountSource::takeBlock(int& col0, int& ncols) {
+    int from = next_.load(std::memory_order_relaxed);
+    int n = 0;
+    do {
+        if (from >= core::kPicSide) {
+            return false;
+        }
+        n = core::columnsPerCall(core::kPicSide - from, static_cast<unsigned>(threads_.size()));
+    } while (!next_.compare_exchange_weak(from, from + n, std::memory_order_relaxed));
+    col0 = from;
+    ncols = n;
+    return true;
 }
 
 void ThreadedCountSource::workerLoop() {
@@ -71,16 +106,21 @@ void ThreadedCountSource::workerLoop() {
             seen = generation_;
             ++busy_;
         }
-        for (;;) {
-            const int col = next_.fetch_add(1, std::memory_order_relaxed);
-            if (col >= core::kPicSide) {
-                break;
+        int from = 0;
+        int n = 0;
+        while (takeBlock(from, n)) {
+            // Claims the block's columns one by one and computes each run of
+            // consecutive claimed columns with one call.
+            int run0 = from;
+            for (int col = from; col < from + n; ++col) {
+                int expected = kFree;
+                if (!state_[static_cast<size_t>(col)].compare_exchange_strong(
+                        expected, kClaimed, std::memory_order_acq_rel)) {
+                    compute(run0, col - run0);
+                    run0 = col + 1;
+                }
             }
-            int expected = kFree;
-            if (state_[static_cast<size_t>(col)].compare_exchange_strong(
-                    expected, kClaimed, std::memory_order_acq_rel)) {
-                compute(col);
-            }
+            compute(run0, from + n - run0);
         }
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -94,7 +134,7 @@ int ThreadedCountSource::column(int col, int32_t* out) {
     auto& state = state_[static_cast<size_t>(col)];
     int expected = kFree;
     if (state.compare_exchange_strong(expected, kClaimed, std::memory_order_acq_rel)) {
-        compute(col);  // no worker has it yet: the sweep does not wait
+        compute(col, 1);  // no worker has it yet: the sweep does not wait
     }
     for (int s = state.load(std::memory_order_acquire); s != kDone;
          s = state.load(std::memory_order_acquire)) {

@@ -13,11 +13,11 @@
 namespace compute {
 
 // Counts for the render run computed ahead of the sweep by a pool of worker
-// threads, one per core, created once. Workers take columns in sweep order
-// into a staging grid; the sweep takes each column when it is ready, or
-// computes it itself when no worker has taken it yet. Nothing outside can
-// tell it from computing each column when the sweep reaches it: the counts
-// are the same, and the user-interface thread alone writes the count grid.
+// threads, one per core, created once. Workers take blocks of a few columns
+// in sweep order (core::columnsPerCall) into a staging grid; the sweep takes each column when it is
+// ready, or computes it itself when no worker has taken it yet. Nothing outside can tell it from
+// computing each column when the sweep reaches it: the counts are the same, and the user-interface
+// thread alone writes the count grid.
 class ThreadedCountSource : public CountSource {
 public:
     explicit ThreadedCountSource(unsigned workers = std::thread::hardware_concurrency());
@@ -32,7 +32,10 @@ private:
     enum : int { kFree = 0, kClaimed = 1, kDone = 2 };
 
     void workerLoop();
-    void compute(int col);
+    bool takeBlock(int& col0, int& ncols);
+    // Computes claimed columns col0 .. col0 + ncols - 1 and marks them done.
+    void compute(int col0, int ncols);
+    void finish(int col, int faultRow);
     // Stops handing out columns and waits until no worker is computing.
     void cancel(std::unique_lock<std::mutex>& lock);
 
@@ -48,7 +51,7 @@ private:
     double lim_ = 0.0;
     int32_t rep_ = 0;
 
-    std::atomic<int> next_{core::kPicSide};  // next column a worker takes
+    std::atomic<int> next_{core::kPicSide};  // first column of the next block
     std::array<std::atomic<int>, core::kPicSide> state_{};
     std::array<int, core::kPicSide> faultRow_{};
     std::vector<int32_t> staging_;  // column-major, 801 counts a column

@@ -165,7 +165,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     const int64_t budget = int64_t{rep} + 1;
     const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
     int64_t counterFault = -1;
-    Feed feed(view, lim, budget, col0, ncols, ys,
+    Feed feed(view, lim, budget, cycles, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
     Slots s;

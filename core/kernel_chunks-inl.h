@@ -29,15 +29,27 @@ struct Column {
     alignas(64) double y[kRowsPadded];
     alignas(64) double x2[kRowsPadded];
     alignas(64) double y2[kRowsPadded];
+    // The z the cycle check saved (NaN: none yet), as the refill keeps it.
+    alignas(64) double sx[kRowsPadded];
+    alignas(64) double sy[kRowsPadded];
+    // Steps done without escaping; the budget for a pixel found cycling.
+    alignas(64) int64_t cnt[kRowsPadded];
 };
 
 // Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
-// `steps` steps, stopping once every lane has escaped. Writes the counts of
-// rows below 801 to outCol and the state to col; returns the bits of the
-// lanes still running, row r0 + i at bit i.
+// `steps` steps, stopping once every lane has escaped. A batch of kGroups
+// vectors whose lanes all still run then goes on in kMaxChunk-step
+// stretches with no test per step, for as long as every lane runs, up to
+// `end` steps (the budget, or `steps` for none): neighbouring rows tend to
+// run long together, and a lane kept here costs no hand-over to the refill.
+// With `cycles`, the end of each stretch applies the refill's cycle check
+// (the same saved z, the same schedule), and a lane found cycling gets the
+// budget as its count. Writes the counts of rows below 801 to outCol and the
+// state to col; returns the bits of the lanes that did not escape, row
+// r0 + i at bit i: those still running, and those whose count is `end`.
 template <size_t G>
-HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, double limS,
-                                Column& col, int32_t* outCol) {
+HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, int64_t end,
+                                bool cycles, double limS, Column& col, int32_t* outCol) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
@@ -53,25 +65,91 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     Group g1 = G > 1 ? start(1) : g0;
     Group g2 = G > 2 ? start(2) : g0;
     Group g3 = G > 3 ? start(3) : g0;
-    for (size_t i = 0; i < steps; ++i) {
-        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+    // Steps in fours, then one at a time, each time stopping once every lane
+    // escaped: a lane that escaped keeps its count, so the steps a batch
+    // runs past its last escape only cost time.
+    auto anyRuns = [&] {
         M any = g0.act;
         EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
-        if (hn::AllFalse(d, any)) {
-            break;
+        return !hn::AllFalse(d, any);
+    };
+    size_t i = 0;
+    bool runs = true;
+    for (; runs && i + kOpeningStride <= steps; i += kOpeningStride) {
+        for (size_t k = 0; k < kOpeningStride; ++k) {
+            EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
         }
+        runs = anyRuns();
+    }
+    for (; runs && i < steps; ++i) {
+        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+        runs = anyRuns();
+    }
+    const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
+    alignas(64) double sx[G * kLanes];
+    alignas(64) double sy[G * kLanes];
+    auto allRun = [&] {
+        M a = g0.act;
+        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { a = hn::And(a, v.act); });
+        return hn::AllTrue(d, a);
+    };
+    const bool extend = G == kGroups && runs && static_cast<int64_t>(steps) < end && allRun();
+    if (extend) {
+        EachGroup<G>(g0, g1, g2, g3, [&](Group&, size_t g) {
+            hn::Store(nan, d, sx + g * kLanes);
+            hn::Store(nan, d, sy + g * kLanes);
+        });
+        auto n = static_cast<int64_t>(steps);
+        do {
+            for (size_t k = 0; k < kMaxChunk; ++k) {
+                EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+            }
+            n += static_cast<int64_t>(kMaxChunk);
+            if (cycles) {
+                // As at a chunk end of the refill: compare, then save when
+                // the steps since the opening are a power of two.
+                const int64_t run = n - static_cast<int64_t>(steps);
+                const bool save = (run & (run - 1)) == 0;
+                // Only a lane that has not escaped can cycle. A lane found
+                // cycling gets the budget as its count, and the batch ends.
+                bool found = false;
+                EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t g) {
+                    const V vx = hn::Load(d, sx + g * kLanes);
+                    const V vy = hn::Load(d, sy + g * kLanes);
+                    const M c = hn::And(v.act, hn::And(hn::Eq(v.x, vx), hn::Eq(v.y, vy)));
+                    if (!hn::AllFalse(d, c)) {
+                        v.cnt = hn::IfThenElse(hn::RebindMask(di, c), hn::Set(di, end), v.cnt);
+                        found = true;
+                    }
+                    if (save) {
+                        hn::Store(v.x, d, sx + g * kLanes);
+                        hn::Store(v.y, d, sy + g * kLanes);
+                    }
+                });
+                if (found) {
+                    break;
+                }
+            }
+        } while (n < end && allRun());
     }
     const hn::RebindToUnsigned<D> du;
     const hn::Rebind<uint32_t, D> du32;
     const hn::Rebind<int32_t, D> di32;
-    uint64_t running = 0;
+    uint64_t pending = 0;
     auto finish = [&](Group& v, size_t g) {
         const size_t r = r0 + g * kLanes;
-        hn::StoreU(v.x, d, col.x + r);
-        hn::StoreU(v.y, d, col.y + r);
-        hn::StoreU(v.x2, d, col.x2 + r);
-        hn::StoreU(v.y2, d, col.y2 + r);
-        // Counts here are below kOpening + kMaxChunk: the low half of each lane.
+        // Only a lane that did not escape is read back (most batches of the
+        // start view's outer parts escape within a few steps).
+        if (!hn::AllFalse(d, v.act)) {
+            hn::StoreU(v.x, d, col.x + r);
+            hn::StoreU(v.y, d, col.y + r);
+            hn::StoreU(v.x2, d, col.x2 + r);
+            hn::StoreU(v.y2, d, col.y2 + r);
+            hn::StoreU(extend ? hn::Load(d, sx + g * kLanes) : nan, d, col.sx + r);
+            hn::StoreU(extend ? hn::Load(d, sy + g * kLanes) : nan, d, col.sy + r);
+            hn::StoreU(v.cnt, di, col.cnt + r);
+        }
+        // Counts here are at most rep + 1: the low half of each lane.
         const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
         if (r + kLanes <= kPicSide) {
             hn::StoreU(counts, di32, outCol + r);
@@ -80,24 +158,24 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             hn::StoreU(counts, di32, tmp);
             std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
         }
-        running |= MaskBits(v.act, g);
+        pending |= MaskBits(v.act, g);
     };
     EachGroup<G>(g0, g1, g2, g3, finish);
     const size_t valid = kPicSide - r0;  // rows of the batch inside the column
-    return valid >= 64 ? running : running & ((uint64_t{1} << valid) - 1);
+    return valid >= 64 ? pending : pending & ((uint64_t{1} << valid) - 1);
 }
 
 HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
-                             double lim, Column& col, int32_t* outCol) {
+                             int64_t end, bool cycles, double lim, Column& col, int32_t* outCol) {
     switch ((rows + kLanes - 1) / kLanes) {
         case 1:
-            return OpenBatch<1>(cx, ys, r0, steps, lim, col, outCol);
+            return OpenBatch<1>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
         case 2:
-            return OpenBatch<2>(cx, ys, r0, steps, lim, col, outCol);
+            return OpenBatch<2>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
         case 3:
-            return OpenBatch<3>(cx, ys, r0, steps, lim, col, outCol);
+            return OpenBatch<3>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
         default:
-            return OpenBatch<kGroups>(cx, ys, r0, steps, lim, col, outCol);
+            return OpenBatch<kGroups>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
     }
 }
 

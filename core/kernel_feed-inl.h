@@ -31,12 +31,18 @@ namespace {
 // sweep ends at its first such pixel, which is never iterated.
 class Feed {
 public:
-    Feed(const View& view, double lim, int64_t budget, int col0, int ncols, const double* ys,
-         bool scan, int32_t* out)
+    Feed(const View& view, double lim, int64_t budget, bool cycles, int col0, int ncols,
+         const double* ys, bool scan, int32_t* out)
         : view_(view),
           lim_(lim),
+          budget_(budget),
+          cycles_(cycles),
           opening_(static_cast<size_t>(openingFor(budget))),
-          finalAfterOpening_(static_cast<int64_t>(opening_) == budget),
+          // A count of 2^31 (rep 2^31 - 1) is the counter fault, which only
+          // the refill reports, in sweep order: such a budget is never
+          // reached in the opening.
+          openingEnd_(budget > std::numeric_limits<int32_t>::max() ? static_cast<int64_t>(opening_)
+                                                                   : budget),
           col0_(col0),
           ncols_(ncols),
           ys_(ys),
@@ -76,10 +82,10 @@ public:
                 s.y2[i] = col_.y2[row];
                 s.cx[i] = cx_;
                 s.cy[i] = ys_[row];
-                s.cnt[i] = static_cast<int64_t>(opening_);
+                s.cnt[i] = col_.cnt[row];
                 s.act[i] = 1.0;
-                // A z saved by the slot's previous pixel belongs to another c.
-                s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
+                s.sx[i] = col_.sx[row];
+                s.sy[i] = col_.sy[row];
                 s.pix[i] = q;
                 return true;
             }
@@ -108,21 +114,23 @@ private:
             }
         }
         for (size_t r0 = lo; r0 < kPicSide; r0 += kSlots) {
-            uint64_t running = OpenRows(kPicSide - r0, cx_, ys_, r0, opening_, lim_, col_, outCol);
-            if (finalAfterOpening_) {
-                continue;  // the count written, rep + 1, is final
-            }
-            for (; running != 0; running &= running - 1) {
-                pend_[npend_++] =
-                    static_cast<int16_t>(r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(running));
+            uint64_t pending = OpenRows(kPicSide - r0, cx_, ys_, r0, opening_, openingEnd_, cycles_,
+                                        lim_, col_, outCol);
+            for (; pending != 0; pending &= pending - 1) {
+                const auto row = r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(pending);
+                if (col_.cnt[row] < budget_) {
+                    pend_[npend_++] = static_cast<int16_t>(row);
+                }  // else its count, rep + 1, is written and final
             }
         }
     }
 
     const View& view_;
     double lim_;
-    size_t opening_;          // steps of the opening: openingFor(rep + 1)
-    bool finalAfterOpening_;  // the opening reaches rep + 1 steps
+    int64_t budget_;      // rep + 1
+    bool cycles_;         // whether to run the cycle check
+    size_t opening_;      // steps of the opening: openingFor(rep + 1)
+    int64_t openingEnd_;  // most steps a batch may run in the opening
     int col0_;
     int ncols_;
     const double* ys_;
