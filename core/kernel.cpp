@@ -119,10 +119,10 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
     const DI di;
     const V lim = hn::Set(d, kEscLim);
     const VI one = hn::Set(di, 1);
-    V x[C], y[C], x2[C], y2[C], cx[C], cy[C];
+    V x[C], y[C], diff[C], cx[C], cy[C];
     VI cnt[C];
     for (size_t c = 0; c < C; ++c) {
-        x[c] = y[c] = x2[c] = y2[c] = hn::Zero(d);
+        x[c] = y[c] = diff[c] = hn::Zero(d);
         const V i = hn::Iota(d, static_cast<double>(c * kLanes));
         cx[c] = hn::Sub(hn::Set(d, -0.1), hn::Mul(i, hn::Set(d, 1e-3)));
         cy[c] = hn::Add(hn::Set(d, 0.1), hn::Mul(i, hn::Set(d, 1e-3)));
@@ -130,7 +130,7 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
     }
     for (int64_t i = 0; i < steps; ++i) {
         for (size_t c = 0; c < C; ++c) {
-            const V r = Advance(x[c], y[c], x2[c], y2[c], cx[c], cy[c]);
+            const V r = Advance(x[c], y[c], diff[c], cx[c], cy[c]);
             cnt[c] = CountIf(cnt[c], hn::Le(r, lim), one);
         }
     }
@@ -187,8 +187,8 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             for (size_t i = 0; i < groups * kLanes; ++i) {
                 if (s.pix[i] >= 0) {
                     if (i != to) {
-                        s.x[to] = s.x[i], s.y[to] = s.y[i], s.x2[to] = s.x2[i];
-                        s.y2[to] = s.y2[i], s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
+                        s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
+                        s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
                         s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
                         s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
                         SetIdle(s, i);

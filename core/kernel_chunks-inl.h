@@ -27,8 +27,7 @@ namespace {
 struct Column {
     alignas(64) double x[kRowsPadded];
     alignas(64) double y[kRowsPadded];
-    alignas(64) double x2[kRowsPadded];
-    alignas(64) double y2[kRowsPadded];
+    alignas(64) double diff[kRowsPadded];  // x*x - y*y
     // The z the cycle check saved (NaN: none yet), as the refill keeps it.
     alignas(64) double sx[kRowsPadded];
     alignas(64) double sy[kRowsPadded];
@@ -58,53 +57,48 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     const V cx = hn::Set(d, cxS);
     const M all = hn::Eq(zero, zero);
     auto start = [&](size_t g) {
-        return Group{zero,         zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes),
-                     hn::Zero(di), all};
+        return Group{zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes), hn::Zero(di), all};
     };
-    Group g0 = start(0);
-    Group g1 = G > 1 ? start(1) : g0;
-    Group g2 = G > 2 ? start(2) : g0;
-    Group g3 = G > 3 ? start(3) : g0;
-    // Steps in fours, then one at a time, each time stopping once every lane
-    // escaped: a lane that escaped keeps its count, so the steps a batch
-    // runs past its last escape only cost time.
-    auto anyRuns = [&] {
-        M any = g0.act;
-        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
-        return !hn::AllFalse(d, any);
-    };
+    Group gs[G];
+    EachGroup(gs, [&](Group& v, size_t i) { v = start(i); });
+    // Tested after every step: many batches of the start view escape
+    // within a few (testing every 4 steps was 2 % slower there).
     size_t i = 0;
     bool runs = true;
-    for (; runs && i + kOpeningStride <= steps; i += kOpeningStride) {
-        for (size_t k = 0; k < kOpeningStride; ++k) {
-            EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
-        }
-        runs = anyRuns();
-    }
     for (; runs && i < steps; ++i) {
-        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
-        runs = anyRuns();
+        EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+        M any = gs[0].act;
+        EachGroup(gs, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
+        runs = !hn::AllFalse(d, any);
     }
     const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
     alignas(64) double sx[G * kLanes];
     alignas(64) double sy[G * kLanes];
     auto allRun = [&] {
-        M a = g0.act;
-        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { a = hn::And(a, v.act); });
+        M a = gs[0].act;
+        EachGroup(gs, [&](Group& v, size_t) { a = hn::And(a, v.act); });
         return hn::AllTrue(d, a);
     };
     const bool extend = G == kGroups && runs && static_cast<int64_t>(steps) < end && allRun();
+    EachGroup(gs, [&](Group&, size_t g) {
+        hn::Store(nan, d, sx + g * kLanes);
+        hn::Store(nan, d, sy + g * kLanes);
+    });
     if (extend) {
-        EachGroup<G>(g0, g1, g2, g3, [&](Group&, size_t g) {
-            hn::Store(nan, d, sx + g * kLanes);
-            hn::Store(nan, d, sy + g * kLanes);
-        });
         auto n = static_cast<int64_t>(steps);
         do {
+            // Every lane runs here. Which still do after the stretch follows
+            // from the counts, as in RunChunk: that keeps the masks out of
+            // the loop's results, which would otherwise cost a copy of each
+            // per step.
+            EachGroup(gs, [&](Group& v, size_t) { v.act = all; });
             for (size_t k = 0; k < kMaxChunk; ++k) {
-                EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+                EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
             }
             n += static_cast<int64_t>(kMaxChunk);
+            const VI counted = hn::Set(di, n);
+            EachGroup(gs,
+                      [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
             if (cycles) {
                 // As at a chunk end of the refill: compare, then save when
                 // the steps since the opening are a power of two.
@@ -113,7 +107,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
                 // Only a lane that has not escaped can cycle. A lane found
                 // cycling gets the budget as its count, and the batch ends.
                 bool found = false;
-                EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t g) {
+                EachGroup(gs, [&](Group& v, size_t g) {
                     const V vx = hn::Load(d, sx + g * kLanes);
                     const V vy = hn::Load(d, sy + g * kLanes);
                     const M c = hn::And(v.act, hn::And(hn::Eq(v.x, vx), hn::Eq(v.y, vy)));
@@ -143,10 +137,9 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         if (!hn::AllFalse(d, v.act)) {
             hn::StoreU(v.x, d, col.x + r);
             hn::StoreU(v.y, d, col.y + r);
-            hn::StoreU(v.x2, d, col.x2 + r);
-            hn::StoreU(v.y2, d, col.y2 + r);
-            hn::StoreU(extend ? hn::Load(d, sx + g * kLanes) : nan, d, col.sx + r);
-            hn::StoreU(extend ? hn::Load(d, sy + g * kLanes) : nan, d, col.sy + r);
+            hn::StoreU(v.diff, d, col.diff + r);
+            hn::StoreU(hn::Load(d, sx + g * kLanes), d, col.sx + r);
+            hn::StoreU(hn::Load(d, sy + g * kLanes), d, col.sy + r);
             hn::StoreU(v.cnt, di, col.cnt + r);
         }
         // Counts here are at most rep + 1: the low half of each lane.
@@ -160,23 +153,16 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         }
         pending |= MaskBits(v.act, g);
     };
-    EachGroup<G>(g0, g1, g2, g3, finish);
+    EachGroup(gs, finish);
     const size_t valid = kPicSide - r0;  // rows of the batch inside the column
     return valid >= 64 ? pending : pending & ((uint64_t{1} << valid) - 1);
 }
 
 HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
                              int64_t end, bool cycles, double lim, Column& col, int32_t* outCol) {
-    switch ((rows + kLanes - 1) / kLanes) {
-        case 1:
-            return OpenBatch<1>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
-        case 2:
-            return OpenBatch<2>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
-        case 3:
-            return OpenBatch<3>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
-        default:
-            return OpenBatch<kGroups>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
-    }
+    return WithGroups((rows + kLanes - 1) / kLanes, [&](auto groups) {
+        return OpenBatch<groups()>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
+    });
 }
 
 // ----------------------------------------------------------------- refill
@@ -185,8 +171,7 @@ HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0
 struct Slots {
     alignas(64) double x[kSlots];
     alignas(64) double y[kSlots];
-    alignas(64) double x2[kSlots];
-    alignas(64) double y2[kSlots];
+    alignas(64) double diff[kSlots];  // x*x - y*y
     alignas(64) double cx[kSlots];
     alignas(64) double cy[kSlots];
     alignas(64) int64_t cnt[kSlots];
@@ -201,10 +186,13 @@ struct Slots {
 HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
     const D d;
     const size_t o = g * kLanes;
-    return Group{hn::Load(d, s.x + o),      hn::Load(d, s.y + o),
-                 hn::Load(d, s.x2 + o),     hn::Load(d, s.y2 + o),
-                 hn::Load(d, s.cx + o),     hn::Load(d, s.cy + o),
-                 hn::Load(DI(), s.cnt + o), hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
+    return Group{hn::Load(d, s.x + o),
+                 hn::Load(d, s.y + o),
+                 hn::Load(d, s.diff + o),
+                 hn::Load(d, s.cx + o),
+                 hn::Load(d, s.cy + o),
+                 hn::Load(DI(), s.cnt + o),
+                 hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
 }
 
 HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
@@ -212,8 +200,7 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
     const size_t o = g * kLanes;
     hn::Store(v.x, d, s.x + o);
     hn::Store(v.y, d, s.y + o);
-    hn::Store(v.x2, d, s.x2 + o);
-    hn::Store(v.y2, d, s.y2 + o);
+    hn::Store(v.diff, d, s.diff + o);
     hn::Store(v.cnt, DI(), s.cnt + o);
     hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
 }
@@ -256,12 +243,10 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     const DI di;
     const V lim = hn::Set(d, limS);
     const VI one = hn::Set(di, 1);
-    Group g0 = LoadGroup(s, 0);
-    Group g1 = G > 1 ? LoadGroup(s, 1) : g0;
-    Group g2 = G > 2 ? LoadGroup(s, 2) : g0;
-    Group g3 = G > 3 ? LoadGroup(s, 3) : g0;
+    Group gs[G];
+    EachGroup(gs, [&](Group& v, size_t i) { v = LoadGroup(s, i); });
     for (size_t i = 0; i < kMaxChunk; ++i) {
-        EachGroup<G>(g0, g1, g2, g3, [&](Group& v, size_t) { Step(v, lim, one); });
+        EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
     }
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
@@ -293,26 +278,18 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
         StoreGroup(v, s, g);
         done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
     };
-    EachGroup<G>(g0, g1, g2, g3, finish);
+    EachGroup(gs, finish);
     return done;
 }
 
 HWY_INLINE uint64_t RunGroups(size_t groups, Slots& s, double lim, int64_t budget, int64_t opening,
                               bool cycles) {
-    switch (groups) {
-        case 1:
-            return RunChunk<1>(s, lim, budget, opening, cycles);
-        case 2:
-            return RunChunk<2>(s, lim, budget, opening, cycles);
-        case 3:
-            return RunChunk<3>(s, lim, budget, opening, cycles);
-        default:
-            return RunChunk<kGroups>(s, lim, budget, opening, cycles);
-    }
+    return WithGroups(groups,
+                      [&](auto g) { return RunChunk<g()>(s, lim, budget, opening, cycles); });
 }
 
 void SetIdle(Slots& s, size_t i) {
-    s.x[i] = s.y[i] = s.x2[i] = s.y2[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
+    s.x[i] = s.y[i] = s.diff[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
     s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
     s.cnt[i] = 0;
     s.pix[i] = -1;

@@ -78,8 +78,7 @@ public:
                 }
                 s.x[i] = col_.x[row];
                 s.y[i] = col_.y[row];
-                s.x2[i] = col_.x2[row];
-                s.y2[i] = col_.y2[row];
+                s.diff[i] = col_.diff[row];
                 s.cx[i] = cx_;
                 s.cy[i] = ys_[row];
                 s.cnt[i] = col_.cnt[row];

@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "core/view.h"
 
@@ -34,12 +36,10 @@ constexpr size_t kLanes = HWY_LANES(double);
 // Independent vectors per step: enough to cover the latency of one step's
 // dependent chain (multiply, subtract, add) without running out of registers.
 // 4 beat 2 and 3 by 5 to 10 % on AVX-512, and also on AVX2 and SSE4, where
-// some of the 16 registers spill (the spilled c is only read).
-#if HWY_TARGET == HWY_AVX2
-constexpr size_t kGroups = 3;
-#else
+// some of the 16 registers spill; on AVX-512, 5 were no faster and 6 lost
+// 3 % (masks then spill to general registers every step). With AVX2, 3
+// groups spill less but lose as much in latency.
 constexpr size_t kGroups = 4;
-#endif
 constexpr size_t kSlots = kLanes * kGroups;
 // Fewest steps of the opening phase. Without it (refill from the first step)
 // the start view runs at 2/3 of the speed, the many pixels that escape within
@@ -47,13 +47,12 @@ constexpr size_t kSlots = kLanes * kGroups;
 // 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
 // steps, so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
-// Steps between the opening's tests for a batch whose lanes have all
-// escaped.
-constexpr size_t kOpeningStride = 4;
-// Steps of every refill chunk. Lanes that finish early idle until the chunk
-// ends, so longer chunks waste more; shorter ones pay the refill more often.
-// Measured: 16 is 5 % slower, 64 loses 5 % on deep boundary views and gains
-// as much where nearly every pixel is inside; halving the chunk when many
+// Steps of every refill chunk, and of every stretch of a batch that goes on
+// in the opening. Lanes that finish early idle until the chunk ends, so
+// longer chunks waste more; shorter ones pay the refill more often. Since
+// most steps run in the opening's stretches, 16 beats 32 by 3 to 5 % on the
+// boundary view (32 once beat 16, when every pixel went through the
+// refill); 64 lost 5 % on deep boundary views. Halving the chunk when many
 // lanes finish and doubling it when none did was no better. Every chunk is
 // this long, so at each chunk end a running lane has run a multiple of
 // kMaxChunk steps since the opening, which the cycle check relies on.
@@ -65,7 +64,9 @@ constexpr size_t kMaxChunk = 16;
 constexpr size_t kRowsPadded = kPicSide + kSlots;
 
 struct Group {
-    V x, y, x2, y2, cx, cy;
+    V x, y;
+    V diff;  // x*x - y*y of z, the first operation of the next step
+    V cx, cy;
     VI cnt;  // steps done without escaping
     M act;   // still iterating
 };
@@ -96,23 +97,27 @@ HWY_INLINE M StillIn(M act, V r, V lim) {
 // The iteration proper, in the reference's order of operations: x + x is
 // exactly 2x (subnormals included), while 2 * (x * y) would round
 // differently. The squares of the new z serve both the escape test and the
-// next step: the same products of the same values. Returns r = |z|^2.
-HWY_INLINE V Advance(V& x, V& y, V& x2, V& y2, V cx, V cy) {
+// next step: the same products of the same values. Their difference, the
+// next step's first operation, is taken here already, so that only it and
+// not both squares stay live from one step to the next (fewer registers
+// spill where there are 16). Returns r = |z|^2.
+HWY_INLINE V Advance(V& x, V& y, V& diff, V cx, V cy) {
     // x + x first: the compiler then need not copy x before xn replaces it.
     const V twoX = hn::Add(x, x);
-    const V xn = hn::Add(hn::Sub(x2, y2), cx);
+    const V xn = hn::Add(diff, cx);
     const V yn = hn::Add(hn::Mul(twoX, y), cy);
     x = xn;
     y = yn;
-    x2 = hn::Mul(xn, xn);
-    y2 = hn::Mul(yn, yn);
+    const V x2 = hn::Mul(xn, xn);
+    const V y2 = hn::Mul(yn, yn);
+    diff = hn::Sub(x2, y2);
     return hn::Add(x2, y2);
 }
 
 // One step. An escaped lane keeps computing (towards inf and NaN) but its
 // count is frozen: act only ever goes from true to false.
 HWY_INLINE void Step(Group& v, V lim, VI one) {
-    v.act = StillIn(v.act, Advance(v.x, v.y, v.x2, v.y2, v.cx, v.cy), lim);
+    v.act = StillIn(v.act, Advance(v.x, v.y, v.diff, v.cx, v.cy), lim);
     v.cnt = CountIf(v.cnt, v.act, one);
 }
 
@@ -128,19 +133,29 @@ HWY_INLINE uint64_t MaskBits(M m, size_t g) {
     return b << (g * kLanes);
 }
 
-// Applies f(group, index) to each of the first G of the groups. Explicit
-// variables rather than an array so that the compiler keeps every group in
-// registers.
+// f(std::integral_constant<size_t, G>) for the G from 1 to kGroups that is
+// `groups`, or kGroups for more.
+template <size_t G = 1, typename F>
+HWY_INLINE auto WithGroups(size_t groups, const F& f) {
+    if constexpr (G < kGroups) {
+        if (groups > G) {
+            return WithGroups<G + 1>(groups, f);
+        }
+    }
+    return f(std::integral_constant<size_t, G>());
+}
+
+template <typename F, size_t... I>
+HWY_INLINE void EachGroupOf(Group* g, const F& f, std::index_sequence<I...>) {
+    (f(g[I], I), ...);
+}
+
+// Applies f(group, index) to each of the G groups, unrolled: every index is
+// a constant, so the compiler keeps the groups in registers.
 template <size_t G, typename F>
-HWY_INLINE void EachGroup(Group& g0, Group& g1, Group& g2, Group& g3, const F& f) {
-    static_assert(G >= 1 && G <= 4 && G <= kGroups);
-    f(g0, 0);
-    if constexpr (G > 1)
-        f(g1, 1);
-    if constexpr (G > 2)
-        f(g2, 2);
-    if constexpr (G > 3)
-        f(g3, 3);
+HWY_INLINE void EachGroup(Group (&g)[G], const F& f) {
+    static_assert(G >= 1 && G <= kGroups);
+    EachGroupOf(g, f, std::make_index_sequence<G>());
 }
 
 }  // namespace
