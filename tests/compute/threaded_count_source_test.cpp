@@ -87,4 +87,44 @@ TEST(ThreadedCountsPool, ReportsTheFirstFaultInSweepOrder) {
     }
 }
 
+struct FaultRow {
+    const char* name;
+    core::View view;
+    int32_t rep;
+};
+
+// Workers compute blocks of columns in one call, which stops at the first
+// fault; every column must still come out as if computed alone.
+TEST(ThreadedCountsPool, EveryColumnReportsItsOwnFault) {
+    const FaultRow rows[] = {
+        // cx from 0.65e154 to 1.35e154: from some column on, step 0 overflows
+        // in every column, at a row that moves as cx grows.
+        {"right half overflows", {1e154, 0.0, 0.35e154}, 100},
+        // cy from 0 to 1e154: from column 155 on, step 0 overflows below a
+        // row that climbs as cx grows.
+        {"climbing fault", {1.2e154, 0.5e154, 0.5e154}, 100},
+    };
+    for (const FaultRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::vector<int32_t> expected(801);
+        compute::ThreadedCountSource source(2);
+        source.begin(r.view, 4.0, r.rep);
+        std::vector<int32_t> column(801);
+        int faulting = 0;
+        for (int col = 0; col <= 800; ++col) {
+            const core::SweepFault want =
+                core::referenceColumns(r.view, 4.0, r.rep, col, 1, expected.data());
+            const int got = source.column(col, column.data());
+            ASSERT_EQ(got, want.any() ? want.row : -1) << "column " << col;
+            faulting += want.any();
+            for (int row = 800; row > got; --row) {
+                ASSERT_EQ(column[static_cast<size_t>(row)], expected[static_cast<size_t>(row)])
+                    << "column " << col << ", row " << row;
+            }
+        }
+        EXPECT_GT(faulting, 1) << "the view should fault in several columns";
+        EXPECT_LT(faulting, 801) << "the view should also have columns without a fault";
+    }
+}
+
 }  // namespace
