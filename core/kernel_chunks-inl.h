@@ -61,16 +61,20 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     };
     Group gs[G];
     EachGroup(gs, [&](Group& v, size_t i) { v = start(i); });
-    // Tested after every step: many batches of the start view escape
-    // within a few (testing every 4 steps was 2 % slower there).
+    // Tested after every step for the first few: many batches of the start
+    // view escape within a few (testing every 4 steps was 2 % slower there).
+    // A batch whose lanes all run after those goes on without tests.
     size_t i = 0;
     bool runs = true;
-    for (; runs && i < steps; ++i) {
-        EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
-        M any = gs[0].act;
-        EachGroup(gs, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
-        runs = !hn::AllFalse(d, any);
-    }
+    auto checkedSteps = [&](size_t upTo) {
+        for (; runs && i < upTo; ++i) {
+            EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+            M any = gs[0].act;
+            EachGroup(gs, [&](Group& v, size_t) { any = hn::Or(any, v.act); });
+            runs = !hn::AllFalse(d, any);
+        }
+    };
+    checkedSteps(std::min(steps, kOpeningTested));
     const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
     alignas(64) double sx[G * kLanes];
     alignas(64) double sy[G * kLanes];
@@ -79,27 +83,32 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         EachGroup(gs, [&](Group& v, size_t) { a = hn::And(a, v.act); });
         return hn::AllTrue(d, a);
     };
-    const bool extend = G == kGroups && runs && static_cast<int64_t>(steps) < end && allRun();
+    const bool extend = G == kGroups && runs && allRun();
     EachGroup(gs, [&](Group&, size_t g) {
         hn::Store(nan, d, sx + g * kLanes);
         hn::Store(nan, d, sy + g * kLanes);
     });
-    if (extend) {
-        auto n = static_cast<int64_t>(steps);
+    if (!extend) {
+        checkedSteps(steps);
+    } else {
+        // The rest of the opening, then stretches of kMaxChunk steps.
+        auto n = static_cast<int64_t>(i);
+        size_t stretch = steps - i;
         do {
             // Every lane runs here. Which still do after the stretch follows
             // from the counts, as in RunChunk: that keeps the masks out of
             // the loop's results, which would otherwise cost a copy of each
             // per step.
             EachGroup(gs, [&](Group& v, size_t) { v.act = all; });
-            for (size_t k = 0; k < kMaxChunk; ++k) {
+            for (size_t k = 0; k < stretch; ++k) {
                 EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
             }
-            n += static_cast<int64_t>(kMaxChunk);
+            n += static_cast<int64_t>(stretch);
+            stretch = kMaxChunk;
             const VI counted = hn::Set(di, n);
             EachGroup(gs,
                       [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
-            if (cycles) {
+            if (cycles && n > static_cast<int64_t>(steps)) {
                 // As at a chunk end of the refill: compare, then save when
                 // the steps since the opening are a power of two.
                 const int64_t run = n - static_cast<int64_t>(steps);

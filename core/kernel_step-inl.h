@@ -47,6 +47,9 @@ constexpr size_t kSlots = kLanes * kGroups;
 // 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
 // steps, so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
+// Steps of the opening after each of which a batch is tested for having
+// escaped in every lane.
+constexpr size_t kOpeningTested = 8;
 // Steps of every refill chunk, and of every stretch of a batch that goes on
 // in the opening. Lanes that finish early idle until the chunk ends, so
 // longer chunks waste more; shorter ones pay the refill more often. Since
