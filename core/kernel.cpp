@@ -7,7 +7,11 @@
 //  1. Opening: the column's rows, one vector of consecutive rows per lane
 //     set, run the first kOpening (to kOpening + kMaxChunk - 1) steps side by
 //     side. Neighbouring pixels escape at similar steps, so most vectors
-//     finish together and early; their counts are final.
+//     finish together and early; their counts are final. A batch of kGroups
+//     vectors whose lanes all still run goes on in stretches of kMaxChunk
+//     steps for as long as that holds (with the cycle check at each
+//     stretch's end): on the boundary view this keeps two thirds of the
+//     pixels out of the refill altogether.
 //  2. Refill: the pixels still running continue in vector lanes that carry
 //     their own c, z and step count. Lanes run in chunks of kMaxChunk steps;
 //     a lane whose pixel escaped or ran out of steps idles until the chunk
@@ -24,19 +28,23 @@
 // loses a third on the start view.
 //
 // Against the step ceiling (stepCeiling: the bare step with nothing else in
-// the loop) on a Xeon with AVX-512, one column per call as the program asks:
-// about 70 % on the start and boundary views without the cycle check, 76 to
-// 79 % when one call sweeps the whole picture; with AVX2 on the same machine
-// 65 to 70 %. The inner loops themselves run at 94 to 97 % of it. The rest:
-// lanes idle from their pixel's escape to the end of its last chunk (a tenth
-// of the steps on the boundary view), handing pixels to lanes (another
-// tenth), and on the start view the last inside pixels of a column running
-// in half-empty vectors. Measured and no faster: 16-step chunks; three groups
-// where there are 16 vector registers; a pool of 6 to 12 groups taking turns;
-// refilling lanes in registers (the chunk ends cost as much as the trip
-// through memory) or by vector expansion from a queue of pixels; starting
-// first the rows that ran long in a column nearby; checking the opening for
-// an end every other step.
+// the loop), one thread taking blocks of columns as the program's pool does
+// (columnsPerCall), on a Xeon with AVX-512: 80 to 81 % on the start and
+// boundary views without the cycle check, 96 % where most pixels run their
+// whole budget; with AVX2 on the same machine 65 to 67 %. What AVX-512 still
+// loses: lanes idling from their pixel's escape to the end of a stretch or
+// chunk, handing pixels to the refill, the first steps' tests for batches
+// that escape early. With AVX2 the loop itself runs at about 80 % of the
+// ceiling: four groups' z, counts and masks do not fit in 16 registers, and
+// the compiler spills the carried x*x - y*y, whose reload then lies on the
+// step's dependent chain; the ceiling carries no mask and spills only what
+// it reads. Measured and no faster: three, five or six groups with AVX2;
+// five or six with AVX-512; a mask-free AVX2 step that tells running lanes
+// by their count; 32-step chunks (once best, before the opening's
+// stretches); a pool of 6 to 12 groups taking turns; refilling lanes in
+// registers or by vector expansion from a queue of pixels; starting first
+// the rows that ran long in a column nearby; testing the opening's first
+// steps every other or every fourth step.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep

@@ -222,13 +222,17 @@ const Row kRows[] = {
     {"bulb_edge_1em6", {{-1.25066, 0.02012, 1e-6}, kEscLim, 3000, 600, 16}},
     {"inside_heavy", {kInsideHeavy, kEscLim, 10000, 400, 3}},
     {"inside_heavy_left", {kInsideHeavy, kEscLim, 10000, 0, 2}},
-    // Every pixel inside. The opening runs 16 to 47 steps, so that the
-    // budget of rep + 1 steps ends on a chunk end of the refill; z is saved
-    // after its first chunk and compared from the second on. Budgets of 18
-    // and 47 end in the opening; 48, 80 and 144 end on the first, second
-    // and fourth chunk of a 16-step opening; 79 on the first chunk of a
-    // 47-step one, 81 on the second of a 17-step one.
+    // Every pixel inside: every batch of rows runs on in the opening in
+    // 16-step stretches, testing only its first 8 steps for an end. The
+    // opening proper runs 16 to 31 steps, so that the budget of rep + 1
+    // steps ends on a stretch or chunk end; z is saved after the first
+    // stretch and compared from the second on. Budgets of 8 and 9 end right
+    // at and one step after the tested steps; 18 in the opening; 47 after a
+    // 31-step opening and one stretch; 48, 80 and 144 after a 16-step
+    // opening and 2, 4 and 8 stretches; 79 after a 31-step one and 3.
     {"all_inside_rep_100000", {kAllInside, kEscLim, 100000, 400, 1}},
+    {"all_inside_rep_7", {kAllInside, kEscLim, 7, 0, 20}},
+    {"all_inside_rep_8", {kAllInside, kEscLim, 8, 0, 20}},
     {"all_inside_rep_17", {kAllInside, kEscLim, 17, 0, 20}},
     {"all_inside_rep_46", {kAllInside, kEscLim, 46, 0, 20}},
     {"all_inside_rep_47", {kAllInside, kEscLim, 47, 20, 20}},
@@ -262,9 +266,9 @@ const Row kRows[] = {
     {"size_0_minus_2", {{-2.0, 0.0, 0.0}, kEscLim, 500, 0, 2}},  // |z|^2 stays exactly 4
     {"size_0_plus_2", {{2.0, 0.0, 0.0}, kEscLim, 500, 0, 2}},
     // Every pixel escapes at step 60, after the cycle check saved its z at
-    // the end of its first chunk (rep 303: a 16-step opening, chunks ending
-    // after 48, 80, ... steps). The next pixel in the lane has that same z
-    // at the end of its own first chunk, which must not count as a repeat.
+    // the end of the opening's first stretch (rep 303: a 16-step opening,
+    // stretches ending after 32, 48, ... steps); no z that a pixel saved
+    // may count as a repeat for another pixel with the same z.
     {"size_0_escape_at_60", {{0.2525, 0.0, 0.0}, kEscLim, 303, 0, 2}},
     {"negative_size", {{0.0, 0.0, -2.0}, kEscLim, 256, 0, 801}},
     {"negative_size_deep", {{-0.743643887037151, 0.131825904205330, -1e-6}, kEscLim, 2000, 0, 16}},
