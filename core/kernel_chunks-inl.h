@@ -100,8 +100,15 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             // the loop's results, which would otherwise cost a copy of each
             // per step.
             EachGroup(gs, [&](Group& v, size_t) { v.act = all; });
-            for (size_t k = 0; k < stretch; ++k) {
-                EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+#ifdef QUARLO_KERNEL_STEP_ASM
+            if constexpr (G == 4) {
+                StepsAvx2(gs, stretch, lim);
+            } else
+#endif
+            {
+                for (size_t k = 0; k < stretch; ++k) {
+                    EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+                }
             }
             n += static_cast<int64_t>(stretch);
             stretch = kMaxChunk;

@@ -124,6 +124,83 @@ HWY_INLINE void Step(Group& v, V lim, VI one) {
     v.cnt = CountIf(v.cnt, v.act, one);
 }
 
+#undef QUARLO_KERNEL_STEP_ASM
+#if HWY_TARGET == HWY_AVX2 && (defined(__GNUC__) || defined(__clang__))
+#define QUARLO_KERNEL_STEP_ASM 1
+// With AVX2's 16 vector registers, four groups' z and x*x - y*y take 12;
+// with the masks and counts besides, the compiler spills x*x - y*y, whose
+// reload then lies on the step's dependent chain. StepsAvx2 runs the
+// opening's stretches with one asm block per group and step (StepAsm) that
+// holds z and x*x - y*y in registers and keeps the mask and the count in
+// memory, off the chain: 3 to 5 % faster on the start and boundary views.
+// The operations and their order are Step's exactly: 2x = x + x,
+// x' = (x*x - y*y) + cx, y' = 2x * y + cy, x'*x' and y'*y', their
+// difference and their sum r, act &= !(r > lim) (ordered: a NaN r keeps
+// act, as hn::Gt), cnt -= act. No fused multiply-add.
+HWY_INLINE void StepAsm(__m256d& x, __m256d& y, __m256d& diff, double* act, int64_t* cnt,
+                        const double* cx, const double* cy, const double* lim) {
+    __m256d t0, t1;
+    asm("vaddpd %[x], %[x], %[t0]\n\t"
+        "vaddpd %[cx], %[diff], %[x]\n\t"
+        "vmulpd %[y], %[t0], %[t0]\n\t"
+        "vaddpd %[cy], %[t0], %[y]\n\t"
+        "vmulpd %[x], %[x], %[t0]\n\t"
+        "vmulpd %[y], %[y], %[t1]\n\t"
+        "vsubpd %[t1], %[t0], %[diff]\n\t"
+        "vaddpd %[t1], %[t0], %[t0]\n\t"
+        "vcmppd $0x1e, %[lim], %[t0], %[t0]\n\t"
+        "vandnpd %[act], %[t0], %[t0]\n\t"
+        "vmovapd %[t0], %[act]\n\t"
+        "vmovdqa %[cnt], %[t1]\n\t"
+        "vpsubq %[t0], %[t1], %[t1]\n\t"
+        "vmovdqa %[t1], %[cnt]"
+        : [x] "+x"(x), [y] "+x"(y), [diff] "+x"(diff), [t0] "=&x"(t0), [t1] "=&x"(t1),
+          [act] "+m"(*reinterpret_cast<double(*)[4]>(act)),
+          [cnt] "+m"(*reinterpret_cast<int64_t(*)[4]>(cnt))
+        : [cx] "m"(*reinterpret_cast<const double(*)[4]>(cx)),
+          [cy] "m"(*reinterpret_cast<const double(*)[4]>(cy)),
+          [lim] "m"(*reinterpret_cast<const double(*)[4]>(lim)));
+}
+
+// `steps` steps of the four groups.
+template <size_t G>
+HWY_INLINE void StepsAvx2(Group (&gs)[G], size_t steps, V lim) {
+    static_assert(G == 4 && kLanes == 4);
+    const D d;
+    const DI di;
+    alignas(32) double act[G * kLanes];
+    alignas(32) int64_t cnt[G * kLanes];
+    alignas(32) double cx[G * kLanes];
+    alignas(32) double cy[G * kLanes];
+    alignas(32) double limv[kLanes];
+    hn::Store(lim, d, limv);
+    EachGroup(gs, [&](Group& v, size_t g) {
+        hn::Store(hn::VecFromMask(d, v.act), d, act + g * kLanes);
+        hn::Store(v.cnt, di, cnt + g * kLanes);
+        hn::Store(v.cx, d, cx + g * kLanes);
+        hn::Store(v.cy, d, cy + g * kLanes);
+    });
+    __m256d x0 = gs[0].x.raw, y0 = gs[0].y.raw, d0 = gs[0].diff.raw;
+    __m256d x1 = gs[1].x.raw, y1 = gs[1].y.raw, d1 = gs[1].diff.raw;
+    __m256d x2 = gs[2].x.raw, y2 = gs[2].y.raw, d2 = gs[2].diff.raw;
+    __m256d x3 = gs[3].x.raw, y3 = gs[3].y.raw, d3 = gs[3].diff.raw;
+    for (size_t k = 0; k < steps; ++k) {
+        StepAsm(x0, y0, d0, act, cnt, cx, cy, limv);
+        StepAsm(x1, y1, d1, act + 4, cnt + 4, cx + 4, cy + 4, limv);
+        StepAsm(x2, y2, d2, act + 8, cnt + 8, cx + 8, cy + 8, limv);
+        StepAsm(x3, y3, d3, act + 12, cnt + 12, cx + 12, cy + 12, limv);
+    }
+    gs[0].x.raw = x0, gs[0].y.raw = y0, gs[0].diff.raw = d0;
+    gs[1].x.raw = x1, gs[1].y.raw = y1, gs[1].diff.raw = d1;
+    gs[2].x.raw = x2, gs[2].y.raw = y2, gs[2].diff.raw = d2;
+    gs[3].x.raw = x3, gs[3].y.raw = y3, gs[3].diff.raw = d3;
+    EachGroup(gs, [&](Group& v, size_t g) {
+        v.cnt = hn::Load(di, cnt + g * kLanes);
+        v.act = hn::MaskFromVec(hn::Load(d, act + g * kLanes));
+    });
+}
+#endif
+
 // Lane bits of a mask, shifted to the lanes of group g.
 HWY_INLINE uint64_t MaskBits(M m, size_t g) {
     const D d;
