@@ -30,15 +30,17 @@
 // Against the step ceiling (stepCeiling: the bare step with nothing else in
 // the loop), one thread taking blocks of columns as the program's pool does
 // (columnsPerCall), on a Xeon with AVX-512: 80 to 81 % on the start and
-// boundary views without the cycle check, 96 % where most pixels run their
-// whole budget; with AVX2 on the same machine 65 to 67 %. What AVX-512 still
-// loses: lanes idling from their pixel's escape to the end of a stretch or
-// chunk, handing pixels to the refill, the first steps' tests for batches
-// that escape early. With AVX2 the loop itself runs at about 80 % of the
-// ceiling: four groups' z, counts and masks do not fit in 16 registers, and
-// the compiler spills the carried x*x - y*y, whose reload then lies on the
-// step's dependent chain; the ceiling carries no mask and spills only what
-// it reads. Measured and no faster: three, five or six groups with AVX2;
+// boundary views without the cycle check, 97 % where most pixels run their
+// whole budget; the cycle check costs 1.5 % on the boundary view. With AVX2
+// on the same machine: 68 to 70 %, and 81 % where most pixels run their
+// budget. What AVX-512 still loses: lanes idling from their pixel's escape
+// to the end of a stretch or chunk, handing pixels to the refill, the first
+// steps' tests for batches that escape early. With AVX2 the loop itself is
+// the limit: the kernel's step carries the mask of running lanes, one
+// operation more than the ceiling's on the three vector ports that all the
+// step's operations share (about a tenth more work per step), and four
+// groups' state does not fit in 16 registers (see StepsAvx2).
+// Measured and no faster: three, five or six groups with AVX2;
 // five or six with AVX-512; a mask-free AVX2 step that tells running lanes
 // by their count; 32-step chunks (once best, before the opening's
 // stretches); a pool of 6 to 12 groups taking turns; refilling lanes in
