@@ -14,9 +14,10 @@ namespace compute {
 
 // Counts for the render run computed ahead of the sweep by a pool of worker
 // threads, one per core, created once. Workers take blocks of a few columns
-// in sweep order (core::columnsPerCall) into a staging grid; the sweep takes each column when it is
-// ready, or computes it itself when no worker has taken it yet. Nothing outside can tell it from
-// computing each column when the sweep reaches it: the counts are the same, and the user-interface
+// in sweep order (core::columnsPerCall) into a staging grid; the sweep takes
+// each column when it is ready, or computes it itself when no worker has
+// taken it yet. Nothing outside can tell it from computing each column when
+// the sweep reaches it: the counts are the same, and the user-interface
 // thread alone writes the count grid.
 class ThreadedCountSource : public CountSource {
 public:
