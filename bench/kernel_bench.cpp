@@ -28,11 +28,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -85,17 +88,81 @@ unsigned coreCount() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Runs work() on `threads` threads at once, this one included.
+// Runs work() on `threads` threads at once, this one included. The helper
+// threads live as long as the process, as the program's pool does: starting
+// threads for every pass would cost a few percent of a short view.
+class Helpers {
+public:
+    template <typename Work>
+    void run(unsigned threads, const Work& work) {
+        const unsigned helpers = threads - 1;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (threads_.size() < helpers) {
+                threads_.emplace_back([this, n = threads_.size()] { loop(n); });
+            }
+            work_ = work;
+            wanted_ = helpers;
+            pending_ = helpers;
+            ++generation_;
+        }
+        wake_.notify_all();
+        work();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return pending_ == 0; });
+    }
+
+    ~Helpers() {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) {
+            t.join();
+        }
+    }
+
+private:
+    void loop(size_t index) {
+        uint64_t seen = 0;
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                if (stop_) {
+                    return;
+                }
+                seen = generation_;
+                if (index >= wanted_) {
+                    continue;
+                }
+                work = work_;
+            }
+            work();
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (--pending_ == 0) {
+                done_.notify_all();
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::vector<std::thread> threads_;
+    std::function<void()> work_;
+    uint64_t generation_ = 0;
+    size_t wanted_ = 0;
+    size_t pending_ = 0;
+    bool stop_ = false;
+};
+
 template <typename Work>
 void onThreads(unsigned threads, const Work& work) {
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (std::thread& t : helpers) {
-        t.join();
-    }
+    static Helpers helpers;
+    helpers.run(threads, work);
 }
 
 // The scene's columns on `threads` threads that each take the next columns
