@@ -7,7 +7,8 @@
 //    as the program's worker pool does (one thread takes blocks the same way);
 // and the step ceiling (core::stepCeiling): independent chains of the bare
 // step with no exits, the most any kernel doing this step can reach, on one
-// core and on every core.
+// core and on every core; and on one core the same with the count kept under
+// the mask of running lanes, as the kernel keeps it.
 // "Steps" are always the reference's: a pixel that escapes at step n costs
 // n + 1, one that never escapes rep + 1, so the steps the cycle check skips
 // show as a higher rate. Every variant computes the same columns of a view
@@ -284,7 +285,7 @@ void runScene(benchmark::State& state, const Scene& sc, const Variant& v, int64_
         benchmark::Counter(steps, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void runCeiling(benchmark::State& state, int chains, unsigned threads, int64_t target,
+void runCeiling(benchmark::State& state, int chains, unsigned threads, bool mask, int64_t target,
                 double steps) {
     OnTarget on(target);
     const auto expected = static_cast<int64_t>(steps / threads);
@@ -293,7 +294,7 @@ void runCeiling(benchmark::State& state, int chains, unsigned threads, int64_t t
         onThreads(threads, [&] {
             // Every step of every lane stays within the limit; anything else
             // means the loop did not run as measured.
-            if (core::stepCeiling(chains, kCeilingSteps) != expected) {
+            if (core::stepCeiling(chains, kCeilingSteps, mask) != expected) {
                 allCounted = false;
             }
         });
@@ -407,8 +408,14 @@ int main(int argc, char** argv) {
                 const char* what = threads == 1 ? "ceiling/" : "all-cores-ceiling/";
                 add(what + std::to_string(chains) + tag, steps,
                     [chains, threads, target, steps](benchmark::State& st) {
-                        runCeiling(st, chains, threads, target, steps);
+                        runCeiling(st, chains, threads, false, target, steps);
                     });
+                if (threads == 1) {
+                    add("ceiling+mask/" + std::to_string(chains) + tag, steps,
+                        [chains, target, steps](benchmark::State& st) {
+                            runCeiling(st, chains, 1, true, target, steps);
+                        });
+                }
                 if (cores == 1) {
                     break;
                 }
@@ -461,6 +468,11 @@ int main(int argc, char** argv) {
         if (cores == 1) {
             ceilAll = ceil1Wall;
         }
+        double ceilMask = 0.0;
+        for (int chains : kCeilingChains) {
+            ceilMask =
+                std::max(ceilMask, reporter.rate("ceiling+mask/" + std::to_string(chains) + tag));
+        }
         std::string chainsTried;
         for (int chains : kCeilingChains) {
             chainsTried += (chainsTried.empty() ? "" : ", ") + std::to_string(chains);
@@ -477,6 +489,13 @@ int main(int argc, char** argv) {
                     cell(ceil1 > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
                     cell(ceilAll > 0.0 ? 100.0 : 0.0, "%.0f").c_str(), "-",
                     cell(ceil1Wall > 0.0 ? ceilAll / ceil1Wall : 0.0, "%.2fx").c_str(), "-", "-");
+        // The same loop counting under the mask of running lanes, as the
+        // kernel must: what is left of the gap below it is the kernel's own.
+        std::printf(
+            "%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s %6s %6s\n", "ceiling+mask", "-",
+            cell(ceilMask, "%.4g").c_str(), "-", "-", "-", "-",
+            cell(ceilMask > 0.0 && ceil1 > 0.0 ? 100.0 * ceilMask / ceil1 : 0.0, "%.0f").c_str(),
+            "-", "-", "-", "-", "-", "-");
         for (const Scene& sc : kScenes) {
             const double r = reporter.rate(std::string("reference/") + sc.name);
             const double ker = reporter.rate(std::string("kernel/") + sc.name + tag);

@@ -403,9 +403,11 @@ TEST(Kernel, StepCeilingCountsEveryStep) {
         const size_t lanes = core::kernelLanes();
         EXPECT_TRUE(lanes >= 1 && lanes <= 8 && (lanes & (lanes - 1)) == 0) << lanes;
         for (const Case& c : cases) {
-            EXPECT_EQ(core::stepCeiling(c.chains, c.steps),
-                      c.expectChains * static_cast<int64_t>(lanes) * c.steps)
-                << c.chains << " chains, " << c.steps << " steps";
+            for (bool mask : {false, true}) {
+                EXPECT_EQ(core::stepCeiling(c.chains, c.steps, mask),
+                          c.expectChains * static_cast<int64_t>(lanes) * c.steps)
+                    << c.chains << " chains, " << c.steps << " steps, mask " << mask;
+            }
         }
     }
 }
