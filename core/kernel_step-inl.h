@@ -10,6 +10,7 @@
 
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -131,13 +132,16 @@ HWY_INLINE void Step(Group& v, V lim, VI one) {
 // with the masks and counts besides, the compiler spills x*x - y*y, whose
 // reload then lies on the step's dependent chain. StepsAvx2 runs the
 // opening's stretches with one asm block per group and step (StepAsm) that
-// holds z and x*x - y*y in registers and keeps the mask and the count in
-// memory, off the chain: 3 to 5 % faster on the start and boundary views.
+// holds z and x*x - y*y in registers and stores the mask of running lanes
+// after each step: the count follows from those masks after the loop, so
+// the loop has no count to update, one operation fewer on the vector ports
+// (the store goes to the store port). 5 to 8 % faster on the start and
+// boundary views than the compiled loop, 7 % where most pixels run long.
 // The operations and their order are Step's exactly: 2x = x + x,
 // x' = (x*x - y*y) + cx, y' = 2x * y + cy, x'*x' and y'*y', their
 // difference and their sum r, act &= !(r > lim) (ordered: a NaN r keeps
-// act, as hn::Gt), cnt -= act. No fused multiply-add.
-HWY_INLINE void StepAsm(__m256d& x, __m256d& y, __m256d& diff, double* act, int64_t* cnt,
+// act, as hn::Gt); then cnt -= act for each step. No fused multiply-add.
+HWY_INLINE void StepAsm(__m256d& x, __m256d& y, __m256d& diff, const double* before, double* after,
                         const double* cx, const double* cy, const double* lim) {
     __m256d t0, t1;
     asm("vaddpd %[x], %[x], %[t0]\n\t"
@@ -149,34 +153,31 @@ HWY_INLINE void StepAsm(__m256d& x, __m256d& y, __m256d& diff, double* act, int6
         "vsubpd %[t1], %[t0], %[diff]\n\t"
         "vaddpd %[t1], %[t0], %[t0]\n\t"
         "vcmppd $0x1e, %[lim], %[t0], %[t0]\n\t"
-        "vandnpd %[act], %[t0], %[t0]\n\t"
-        "vmovapd %[t0], %[act]\n\t"
-        "vmovdqa %[cnt], %[t1]\n\t"
-        "vpsubq %[t0], %[t1], %[t1]\n\t"
-        "vmovdqa %[t1], %[cnt]"
+        "vandnpd %[before], %[t0], %[t0]\n\t"
+        "vmovapd %[t0], %[after]"
         : [x] "+x"(x), [y] "+x"(y), [diff] "+x"(diff), [t0] "=&x"(t0), [t1] "=&x"(t1),
-          [act] "+m"(*reinterpret_cast<double(*)[4]>(act)),
-          [cnt] "+m"(*reinterpret_cast<int64_t(*)[4]>(cnt))
-        : [cx] "m"(*reinterpret_cast<const double(*)[4]>(cx)),
+          [after] "=m"(*reinterpret_cast<double(*)[4]>(after))
+        : [before] "m"(*reinterpret_cast<const double(*)[4]>(before)),
+          [cx] "m"(*reinterpret_cast<const double(*)[4]>(cx)),
           [cy] "m"(*reinterpret_cast<const double(*)[4]>(cy)),
           [lim] "m"(*reinterpret_cast<const double(*)[4]>(lim)));
 }
 
-// `steps` steps of the four groups.
+// Up to 32 steps of the four groups.
 template <size_t G>
-HWY_INLINE void StepsAvx2(Group (&gs)[G], size_t steps, V lim) {
+HWY_INLINE void StepsAvx2Upto32(Group (&gs)[G], size_t steps, V lim) {
     static_assert(G == 4 && kLanes == 4);
+    constexpr size_t kMost = 32;
     const D d;
     const DI di;
-    alignas(32) double act[G * kLanes];
-    alignas(32) int64_t cnt[G * kLanes];
+    // act[k]: the mask of running lanes after step k (act[0]: before).
+    alignas(32) double act[kMost + 1][G * kLanes];
     alignas(32) double cx[G * kLanes];
     alignas(32) double cy[G * kLanes];
     alignas(32) double limv[kLanes];
     hn::Store(lim, d, limv);
     EachGroup(gs, [&](Group& v, size_t g) {
-        hn::Store(hn::VecFromMask(d, v.act), d, act + g * kLanes);
-        hn::Store(v.cnt, di, cnt + g * kLanes);
+        hn::Store(hn::VecFromMask(d, v.act), d, act[0] + g * kLanes);
         hn::Store(v.cx, d, cx + g * kLanes);
         hn::Store(v.cy, d, cy + g * kLanes);
     });
@@ -185,19 +186,35 @@ HWY_INLINE void StepsAvx2(Group (&gs)[G], size_t steps, V lim) {
     __m256d x2 = gs[2].x.raw, y2 = gs[2].y.raw, d2 = gs[2].diff.raw;
     __m256d x3 = gs[3].x.raw, y3 = gs[3].y.raw, d3 = gs[3].diff.raw;
     for (size_t k = 0; k < steps; ++k) {
-        StepAsm(x0, y0, d0, act, cnt, cx, cy, limv);
-        StepAsm(x1, y1, d1, act + 4, cnt + 4, cx + 4, cy + 4, limv);
-        StepAsm(x2, y2, d2, act + 8, cnt + 8, cx + 8, cy + 8, limv);
-        StepAsm(x3, y3, d3, act + 12, cnt + 12, cx + 12, cy + 12, limv);
+        StepAsm(x0, y0, d0, act[k], act[k + 1], cx, cy, limv);
+        StepAsm(x1, y1, d1, act[k] + 4, act[k + 1] + 4, cx + 4, cy + 4, limv);
+        StepAsm(x2, y2, d2, act[k] + 8, act[k + 1] + 8, cx + 8, cy + 8, limv);
+        StepAsm(x3, y3, d3, act[k] + 12, act[k + 1] + 12, cx + 12, cy + 12, limv);
     }
     gs[0].x.raw = x0, gs[0].y.raw = y0, gs[0].diff.raw = d0;
     gs[1].x.raw = x1, gs[1].y.raw = y1, gs[1].diff.raw = d1;
     gs[2].x.raw = x2, gs[2].y.raw = y2, gs[2].diff.raw = d2;
     gs[3].x.raw = x3, gs[3].y.raw = y3, gs[3].diff.raw = d3;
     EachGroup(gs, [&](Group& v, size_t g) {
-        v.cnt = hn::Load(di, cnt + g * kLanes);
-        v.act = hn::MaskFromVec(hn::Load(d, act + g * kLanes));
+        const M last = hn::MaskFromVec(hn::Load(d, act[steps] + g * kLanes));
+        if (hn::AllTrue(d, last)) {
+            v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(steps)));
+        } else {
+            // A lane's mask is -1 for every step it ran, 0 from its escape on.
+            for (size_t k = 1; k <= steps; ++k) {
+                v.cnt = hn::Sub(v.cnt, hn::BitCast(di, hn::Load(d, act[k] + g * kLanes)));
+            }
+        }
+        v.act = last;
     });
+}
+
+// `steps` steps of the four groups.
+template <size_t G>
+HWY_INLINE void StepsAvx2(Group (&gs)[G], size_t steps, V lim) {
+    for (size_t done = 0; done < steps; done += 32) {
+        StepsAvx2Upto32(gs, std::min<size_t>(32, steps - done), lim);
+    }
 }
 #endif
 
