@@ -31,16 +31,16 @@
 // the loop), one thread taking blocks of columns as the program's pool does
 // (columnsPerCall), on a Xeon with AVX-512: 80 to 81 % on the start and
 // boundary views without the cycle check, 97 % where most pixels run their
-// whole budget; the cycle check costs 1.5 % on the boundary view. With AVX2
-// on the same machine: 68 to 70 %, and 81 % where most pixels run their
-// budget. What AVX-512 still loses: lanes idling from their pixel's escape
+// whole budget; the cycle check costs 0.5 to 1.6 % on the boundary view.
+// With AVX2 on the same machine: 70 to 73 %, and 88 % where most pixels run
+// their budget. What AVX-512 still loses: lanes idling from their pixel's escape
 // to the end of a stretch or chunk, handing pixels to the refill, the first
 // steps' tests for batches that escape early. With AVX2 the loop itself is
 // the limit: the kernel's step carries the mask of running lanes, one
 // operation more than the ceiling's on the vector ports that all the step's
 // operations share. The ceiling with that mask (stepCeiling's runningMask)
 // runs at 84 % of the bare one with AVX2 and at 98 % with AVX-512; against
-// it the kernel reaches about 83 % on both.
+// it the kernel reaches 82 to 87 % on both.
 // Measured and no faster: three, five or six groups with AVX2;
 // five or six with AVX-512; a mask-free AVX2 step that tells running lanes
 // by their count; 32-step chunks (once best, before the opening's
