@@ -36,11 +36,12 @@
 // their budget. What AVX-512 still loses: lanes idling from their pixel's escape
 // to the end of a stretch or chunk, handing pixels to the refill, the first
 // steps' tests for batches that escape early. With AVX2 the loop itself is
-// the limit: the kernel's step carries the mask of running lanes, one
-// operation more than the ceiling's on the vector ports that all the step's
-// operations share. The ceiling with that mask (stepCeiling's runningMask)
-// runs at 84 % of the bare one with AVX2 and at 98 % with AVX-512; against
-// it the kernel reaches 82 to 87 % on both.
+// the limit: exact counts need the mask of running lanes, updated at every
+// step, one operation more than the ceiling's on the vector ports that all
+// the step's operations share. The ceiling with that mask and a count under
+// it (stepCeiling's runningMask) runs at 84 % of the bare one with AVX2 and
+// at 98 % with AVX-512. The AVX2 stretches win part of that back by storing
+// the masks and counting afterwards (StepsAvx2).
 // Measured and no faster: three, five or six groups with AVX2;
 // five or six with AVX-512; a mask-free AVX2 step that tells running lanes
 // by their count; 32-step chunks (once best, before the opening's

@@ -31,10 +31,10 @@ size_t kernelLanes();
 // doing this step can reach on the target.
 //
 // With runningMask, each lane counts under the mask of lanes still running,
-// which every step also updates, as the kernel must to give exact counts:
-// the most that a kernel with that mask can reach. Where masks live in
-// vector registers (AVX2), that is one more operation on the same ports,
-// about 15 % lower; with AVX-512's mask registers it costs nothing.
+// which every step also updates, as the kernel's Step does to give exact
+// counts. Where masks live in vector registers (AVX2), that is one more
+// operation on the same ports, about 15 % lower; with AVX-512's mask
+// registers it costs next to nothing.
 int64_t stepCeiling(int chains, int64_t steps, bool runningMask = false);
 
 }  // namespace core
