@@ -35,20 +35,33 @@
 // With AVX2 on the same machine: 70 to 73 %, and 88 % where most pixels run
 // their budget. What AVX-512 still loses: lanes idling from their pixel's escape
 // to the end of a stretch or chunk, handing pixels to the refill, the first
-// steps' tests for batches that escape early. With AVX2 the loop itself is
-// the limit: exact counts need the mask of running lanes, updated at every
-// step, one operation more than the ceiling's on the vector ports that all
-// the step's operations share. The ceiling with that mask and a count under
-// it (stepCeiling's runningMask) runs at 84 % of the bare one with AVX2 and
-// at 98 % with AVX-512. The AVX2 stretches win part of that back by storing
-// the masks and counting afterwards (StepsAvx2).
-// Measured and no faster: three, five or six groups with AVX2;
+// steps' tests for batches that escape early. With AVX2 the opening's
+// stretches (StepsAvx2, which store the masks and count afterwards) run
+// close to the ceiling (95 % or more by the profile) and carry 72 to 77 %
+// of the steps executed; the rest loses. Timed per phase on the same Xeon: on the start view the
+// stretches take 57 % of the time, the tested first steps 13 % (for 12 % of
+// the steps), the refill's chunks 13 % (11 %), and starting and finishing
+// batches and handing pixels over most of the rest; on the boundary view
+// the refill, chunks and hand-over, takes 30 % of the time for 22 % of the
+// steps (214 000 pixels handed over). The refill's step must keep the mask
+// of running lanes and a count under it, one operation more than the
+// ceiling's on the vector ports that all the step's operations share: the
+// ceiling with that mask and count (stepCeiling's runningMask) runs at 84 %
+// of the bare one with AVX2 and at 98 % with AVX-512.
+// Measured and no faster: three, five or six groups with AVX2 (five with
+// the stretches in asm too: the stretches gain 5 %, the rest loses more);
 // five or six with AVX-512; a mask-free AVX2 step that tells running lanes
 // by their count; 32-step chunks (once best, before the opening's
-// stretches); a pool of 6 to 12 groups taking turns; refilling lanes in
-// registers or by vector expansion from a queue of pixels; starting first
-// the rows that ran long in a column nearby; testing the opening's first
-// steps every other or every fourth step.
+// stretches), and 32-step stretches with 16-step chunks; a pool of 6 to 12
+// groups taking turns; refilling lanes in registers or by vector expansion
+// from a queue of pixels; starting first the rows that ran long in a column
+// nearby; testing the opening's first steps every other or every fourth
+// step. With AVX2: the refill's chunks in asm, with the masks stored and
+// counted afterwards, or with mask and count in memory, one asm block per
+// group, per step or per chunk (5 to 10 % slower on the boundary view than
+// the compiled loop); the opening's tested steps in asm (no faster); going
+// on with a batch in stretches while 10 to 15 of its 16 lanes run rather
+// than all of them (within the noise).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
