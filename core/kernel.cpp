@@ -36,7 +36,7 @@
 // their budget. What AVX-512 still loses: lanes idling from their pixel's escape
 // to the end of a stretch or chunk, handing pixels to the refill, the first
 // steps' tests for batches that escape early. With AVX2 the opening's
-// stretches (StepsAvx2, which store the masks and count afterwards) run
+// stretches (StretchesAvx2, which store the masks and count afterwards) run
 // close to the ceiling (95 % or more by the profile) and carry 72 to 77 %
 // of the steps executed; the rest loses. Timed per phase on the same Xeon: on the start view the
 // stretches take 57 % of the time, the tested first steps 13 % (for 12 % of

@@ -102,7 +102,21 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             EachGroup(gs, [&](Group& v, size_t) { v.act = all; });
 #ifdef QUARLO_KERNEL_STEP_ASM
             if constexpr (G == 4) {
-                StepsAvx2(gs, stretch, lim);
+                // The rest of the opening, then stretches until a lane
+                // escapes, up to the budget or to the next stretch end where
+                // the cycle check below compares or saves: kMaxChunk steps
+                // past the opening, then every 2 * kMaxChunk.
+                const size_t first = n < static_cast<int64_t>(steps) ? stretch : 0;
+                int64_t most = end - n;
+                if (cycles) {
+                    const auto twice = static_cast<int64_t>(2 * kMaxChunk);
+                    const int64_t run = n + static_cast<int64_t>(first) - static_cast<int64_t>(steps);
+                    const int64_t due = run == 0 ? static_cast<int64_t>(kMaxChunk)
+                                                 : (run / twice + 1) * twice;
+                    most = std::min(most, static_cast<int64_t>(first) + due - run);
+                }
+                // most is 0 only when the opening already ends at the budget.
+                stretch = most > 0 ? StretchesAvx2(gs, first, static_cast<size_t>(most), lim) : 0;
             } else
 #endif
             {
