@@ -32,22 +32,24 @@
 // (columnsPerCall), on a Xeon with AVX-512: 80 to 81 % on the start and
 // boundary views without the cycle check, 97 % where most pixels run their
 // whole budget; the cycle check costs 0.5 to 1.6 % on the boundary view.
-// With AVX2 on the same machine: 70 to 73 %, and 88 % where most pixels run
-// their budget. What AVX-512 still loses: lanes idling from their pixel's escape
-// to the end of a stretch or chunk, handing pixels to the refill, the first
-// steps' tests for batches that escape early. With AVX2 the opening's
-// stretches (StretchesAvx2, which store the masks and count afterwards) run
-// close to the ceiling (95 % or more by the profile) and carry 72 to 77 %
-// of the steps executed; the rest loses. Timed per phase on the same Xeon: on the start view the
-// stretches take 57 % of the time, the tested first steps 13 % (for 12 % of
-// the steps), the refill's chunks 13 % (11 %), and starting and finishing
-// batches and handing pixels over most of the rest; on the boundary view
-// the refill, chunks and hand-over, takes 30 % of the time for 22 % of the
-// steps (214 000 pixels handed over). The refill's step must keep the mask
-// of running lanes and a count under it, one operation more than the
-// ceiling's on the vector ports that all the step's operations share: the
-// ceiling with that mask and count (stepCeiling's runningMask) runs at 84 %
-// of the bare one with AVX2 and at 98 % with AVX-512.
+// With AVX2 on the same machine: 74 to 75 % on the start view, 70 to 71 %
+// on the boundary view, 90 to 92 % where most pixels run their budget. What
+// AVX-512 still loses: lanes idling from their pixel's escape to the end of
+// a stretch or chunk, handing pixels to the refill, the first steps' tests
+// for batches that escape early. With AVX2 the opening's stretches
+// (StretchesAvx2, which store the masks and count afterwards) run close to
+// the ceiling (95 % or more by the profile) and carry 72 to 77 % of the
+// steps executed; the rest loses. Timed per phase on the same Xeon, before
+// the stretches went on from one to the next within one call: on the start
+// view the stretches took 57 % of the time, the tested first steps 13 %
+// (for 12 % of the steps), the refill's chunks 13 % (11 %), and starting
+// and finishing batches and handing pixels over most of the rest; on the
+// boundary view the refill, chunks and hand-over, took 30 % of the time for
+// 22 % of the steps (214 000 pixels handed over). The refill's step must
+// keep the mask of running lanes and a count under it, one operation more
+// than the ceiling's on the vector ports that all the step's operations
+// share: the ceiling with that mask and count (stepCeiling's runningMask)
+// runs at 84 % of the bare one with AVX2 and at 98 % with AVX-512.
 // Measured and no faster: three, five or six groups with AVX2 (five with
 // the stretches in asm too: the stretches gain 5 %, the rest loses more);
 // five or six with AVX-512; a mask-free AVX2 step that tells running lanes
@@ -57,11 +59,21 @@
 // from a queue of pixels; starting first the rows that ran long in a column
 // nearby; testing the opening's first steps every other or every fourth
 // step. With AVX2: the refill's chunks in asm, with the masks stored and
-// counted afterwards, or with mask and count in memory, one asm block per
-// group, per step or per chunk (5 to 10 % slower on the boundary view than
-// the compiled loop); the opening's tested steps in asm (no faster); going
-// on with a batch in stretches while 10 to 15 of its 16 lanes run rather
-// than all of them (within the noise).
+// counted afterwards or with mask and count in memory, one asm block per
+// group, per step, per chunk or for the whole chunk's loop (2 to 10 %
+// slower on the boundary view than the compiled loop); the opening's tested
+// steps in asm, or in a function of their own (slower on the start view);
+// going on with a batch in stretches while 10 to 15 of its 16 lanes run
+// rather than all of them (within the noise); a pool where groups of 4 rows
+// whose lanes all run go on after their batch stops, 4 groups from any
+// batches at a time (fewer pixels reach the refill, but a group lives only
+// about 3 stretches there and the pool's upkeep costs more than it saves:
+// 3 to 10 % slower); the cycle check's comparison inside the stretches'
+// call (2 points lost on the boundary view with the check); the stretches'
+// constants set up once per batch (the compiler then spilled z in the
+// opening's tested steps: 15 points lost). The compiler's choice of what
+// to spill in OpenBatch reacts to small changes anywhere in it: measure
+// every change to it, on both views.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
