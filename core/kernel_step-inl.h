@@ -176,6 +176,10 @@ template <size_t G>
 HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim) {
     static_assert(G == 4 && kLanes == 4);
     constexpr size_t kMost = 2 * kMaxChunk;
+    // The opening's rest, `first`, is at most its longest length less the
+    // tested steps before it: the mask rows below hold it.
+    static_assert(kOpening + kMaxChunk - 1 - kOpeningTested < kMost);
+    HWY_DASSERT(first < kMost);
     const D d;
     const DI di;
     // act[k]: the mask of running lanes after step k of the last stretch;
