@@ -16,9 +16,10 @@
 //     their own c, z and step count. Lanes run in chunks of kMaxChunk steps;
 //     a lane whose pixel escaped or ran out of steps idles until the chunk
 //     ends, then writes its count and takes the next pixel, which may come
-//     from the next column. At each chunk end a running lane's z is compared
-//     with a z it saved earlier (see "Exact cycles" below): an exact repeat
-//     means that the orbit cycles and never escapes, and the pixel is done.
+//     from the next column. At every other chunk end a running lane's z is
+//     compared with a z it saved earlier (see "Exact cycles" below): an
+//     exact repeat means that the orbit cycles and never escapes, and the
+//     pixel is done.
 // kGroups independent vectors are in flight in both phases so that the
 // multiply and add latencies overlap; each step is a long dependent chain.
 //
@@ -27,53 +28,52 @@
 // the speed on deep boundary views; refill alone, without the opening,
 // loses a third on the start view.
 //
-// Against the step ceiling (stepCeiling: the bare step with nothing else in
-// the loop), one thread taking blocks of columns as the program's pool does
-// (columnsPerCall), on a Xeon with AVX-512: 80 to 81 % on the start and
-// boundary views without the cycle check, 97 % where most pixels run their
-// whole budget; the cycle check costs 0.5 to 1.6 % on the boundary view.
-// With AVX2 on the same machine: 74 to 75 % on the start view, 70 to 71 %
-// on the boundary view, 90 to 92 % where most pixels run their budget. What
-// AVX-512 still loses: lanes idling from their pixel's escape to the end of
-// a stretch or chunk, handing pixels to the refill, the first steps' tests
-// for batches that escape early. With AVX2 the opening's stretches
-// (StretchesAvx2, which store the masks and count afterwards) run close to
-// the ceiling (95 % or more by the profile) and carry 72 to 77 % of the
-// steps executed; the rest loses. Timed per phase on the same Xeon, before
-// the stretches went on from one to the next within one call: on the start
-// view the stretches took 57 % of the time, the tested first steps 13 %
-// (for 12 % of the steps), the refill's chunks 13 % (11 %), and starting
-// and finishing batches and handing pixels over most of the rest; on the
-// boundary view the refill, chunks and hand-over, took 30 % of the time for
-// 22 % of the steps (214 000 pixels handed over). The refill's step must
-// keep the mask of running lanes and a count under it, one operation more
-// than the ceiling's on the vector ports that all the step's operations
-// share: the ceiling with that mask and count (stepCeiling's runningMask)
-// runs at 84 % of the bare one with AVX2 and at 98 % with AVX-512.
+// Against the step ceiling (stepCeiling: the bare step with its escape test
+// and count, nothing else in the loop), one thread taking blocks of columns
+// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 87 to
+// 89 % on the start view and 83 to 85 % on the boundary view without the
+// cycle check, 110 % where most pixels run their whole budget; with AVX2 on
+// the same machine: 85 to 87 % on the start view, 79 to 81 % on the
+// boundary view, 110 %. The cycle check costs up to 1 % on the boundary view
+// with AVX2 and 1 to 2.5 % with AVX-512. Most of that comes from the rows of
+// r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
+// test and count at each step, 8 operations instead of 10, and the loop of
+// the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
+// handing pixels to the refill and back (a third of the pixels on the
+// boundary view), counting from the rows the lanes of a block where one
+// escaped (about half the refill's chunks on the boundary view), lanes idling
+// from their pixel's escape to the end of a stretch or chunk, the first
+// steps' tests for batches that escape early.
+// With AVX2, timed per phase on the boundary view: the stretches' and the
+// refill's asm loops take 70 % of the time, counting from the rows after a
+// chunk 8 %, handing pixels over 5 %, the stretches' checks 4 %.
 // Measured and no faster: three, five or six groups with AVX2 (five with
 // the stretches in asm too: the stretches gain 5 %, the rest loses more);
-// five or six with AVX-512; a mask-free AVX2 step that tells running lanes
-// by their count; 32-step chunks (once best, before the opening's
-// stretches), and 32-step stretches with 16-step chunks; a pool of 6 to 12
-// groups taking turns; refilling lanes in registers or by vector expansion
-// from a queue of pixels; starting first the rows that ran long in a column
-// nearby; testing the opening's first steps every other or every fourth
-// step. With AVX2: the refill's chunks in asm, with the masks stored and
-// counted afterwards or with mask and count in memory, one asm block per
-// group, per step, per chunk or for the whole chunk's loop (2 to 10 %
-// slower on the boundary view than the compiled loop); the opening's tested
-// steps in asm, or in a function of their own (slower on the start view);
-// going on with a batch in stretches while 10 to 15 of its 16 lanes run
-// rather than all of them (within the noise); a pool where groups of 4 rows
-// whose lanes all run go on after their batch stops, 4 groups from any
-// batches at a time (fewer pixels reach the refill, but a group lives only
-// about 3 stretches there and the pool's upkeep costs more than it saves:
-// 3 to 10 % slower); the cycle check's comparison inside the stretches'
-// call (2 points lost on the boundary view with the check); the stretches'
-// constants set up once per batch (the compiler then spilled z in the
-// opening's tested steps: 15 points lost). The compiler's choice of what
-// to spill in OpenBatch reacts to small changes anywhere in it: measure
-// every change to it, on both views.
+// five or six with AVX-512; 32-step chunks (once best, before the opening's
+// stretches); 32-step stretches with 16-step chunks (3 points lost on the
+// boundary view with AVX2), and 8-step stretches (1 point lost on the start
+// view); a pool of 6 to 12 groups taking turns; refilling lanes in
+// registers or by vector expansion from a queue of pixels; starting first
+// the rows that ran long in a column nearby; testing the opening's first
+// steps every other or every fourth step, or testing only 4 or 6 of them; a
+// pool where groups of 4 rows whose lanes all run go on after their batch
+// stops (fewer pixels reach the refill, but a group lives only about 3
+// stretches there and the pool's upkeep costs more than it saves); going on
+// with a batch in stretches while 10 to 15 of its 16 lanes run rather than
+// all of them (2 points lost: the escaped lanes' groups need counting at
+// every stretch). With AVX2: the escape test as a running maximum of r in
+// memory (9 operations a step; 2 to 3 points below the rows of r); finding
+// the escape step of a lane by a scalar search of its rows, or counting
+// only the rows between checked rows where a lane is unsure (branches that
+// mispredict cost more than the rows they skip); the opening's first steps
+// in asm with rows (each batch then pays for setting up and counting
+// them: 12 points lost on the start view, whose batches mostly escape
+// within a few steps); keeping z in memory between the asm blocks rather
+// than in registers (1 point lost on the boundary view); the refill's
+// cycle check with branches around its rare parts (no faster: the saves
+// are not rare early in a pixel's refill). The compiler's choice of what to
+// spill in OpenBatch reacts to small changes anywhere in it: measure every
+// change to it, on both views.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -223,6 +223,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
         }
     }
     size_t groups = kGroups;
+    uint64_t chunks = 0;
     while (live > 0) {
         if (feed.exhausted() && live <= (groups - 1) * kLanes) {
             // Nothing left to start: pack the remaining lanes into as few
@@ -243,7 +244,9 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             }
             groups = (live + kLanes - 1) / kLanes;
         }
-        const uint64_t finished = RunGroups(groups, s, lim, budget, feed.opening(), cycles);
+        // The cycle check at every other chunk end (kCheckEvery).
+        const bool check = cycles && (chunks++ & 1) == 0;
+        const uint64_t finished = RunGroups(groups, s, lim, budget, feed.opening(), check);
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t q = s.pix[i];

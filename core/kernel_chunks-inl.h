@@ -38,17 +38,23 @@ struct Column {
 // Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
 // `steps` steps, stopping once every lane has escaped. A batch of kGroups
 // vectors whose lanes all still run then goes on in kMaxChunk-step
-// stretches with no test per step, for as long as every lane runs, up to
+// stretches with no test per step (rows of r, see StepRow), for as long as
+// every lane surely runs, up to
 // `end` steps (the budget, or `steps` for none): neighbouring rows tend to
 // run long together, and a lane kept here costs no hand-over to the refill.
 // With `cycles`, the end of each stretch applies the refill's cycle check
-// (the same saved z, the same schedule), and a lane found cycling gets the
+// (the same saved z, Brent's schedule), and a lane found cycling gets the
 // budget as its count. Writes the counts of rows below 801 to outCol and the
 // state to col; returns the bits of the lanes that did not escape, row
 // r0 + i at bit i: those still running, and those whose count is `end`.
+//
+// goOn: on entry, whether to start without the tested steps (a batch nearby
+// ran its whole opening in every lane, so this one most likely will too);
+// on return, whether this batch did.
 template <size_t G>
 HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, int64_t end,
-                                bool cycles, double limS, Column& col, int32_t* outCol) {
+                                bool cycles, double limS, Column& col, int32_t* outCol,
+                                bool& goOn) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
@@ -74,7 +80,9 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             runs = !hn::AllFalse(d, any);
         }
     };
-    checkedSteps(std::min(steps, kOpeningTested));
+    if (!(G == kGroups && goOn)) {
+        checkedSteps(std::min(steps, kOpeningTested));
+    }
     const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
     alignas(64) double sx[G * kLanes];
     alignas(64) double sy[G * kLanes];
@@ -103,33 +111,40 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
 #ifdef QUARLO_KERNEL_STEP_ASM
             if constexpr (G == 4) {
                 // The rest of the opening, then stretches until a lane
-                // escapes, up to the budget or to the next stretch end where
-                // the cycle check below compares or saves: kMaxChunk steps
-                // past the opening, then every 2 * kMaxChunk.
+                // escapes or a cycle is found, up to the budget.
                 const size_t first = n < static_cast<int64_t>(steps) ? stretch : 0;
-                int64_t most = end - n;
-                if (cycles) {
-                    const auto twice = static_cast<int64_t>(2 * kMaxChunk);
-                    const int64_t run = n + static_cast<int64_t>(first) - static_cast<int64_t>(steps);
-                    const int64_t due = run == 0 ? static_cast<int64_t>(kMaxChunk)
-                                                 : (run / twice + 1) * twice;
-                    most = std::min(most, static_cast<int64_t>(first) + due - run);
-                }
+                const int64_t most = end - n;
+                const CycleCheck check{cycles, n, static_cast<int64_t>(steps), end, sx, sy};
                 // most is 0 only when the opening already ends at the budget.
-                stretch = most > 0 ? StretchesAvx2(gs, first, static_cast<size_t>(most), lim) : 0;
+                stretch = most > 0 ? StretchesAvx2(gs, first, static_cast<size_t>(most), lim,
+                                                   SureBound(limS), check)
+                                   : 0;
             } else
 #endif
             {
+                // At most the opening's length.
+                alignas(64) double rows[kOpening + kMaxChunk][G * kLanes];
                 for (size_t k = 0; k < stretch; ++k) {
-                    EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+                    EachGroup(gs,
+                              [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
                 }
+                const V sure = SureBound(limS);
+                EachGroup(gs, [&](Group& v, size_t g) {
+                    VI cnt = v.cnt;
+                    if (SurelyRan(rows, g * kLanes, kLanes, stretch, sure)) {
+                        cnt = hn::Add(cnt, hn::Set(di, static_cast<int64_t>(stretch)));
+                    } else {
+                        (void)CountRows(rows, g * kLanes, stretch, lim, cnt);
+                    }
+                    v.cnt = cnt;
+                });
             }
             n += static_cast<int64_t>(stretch);
             stretch = kMaxChunk;
             const VI counted = hn::Set(di, n);
             EachGroup(gs,
                       [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
-            if (cycles && n > static_cast<int64_t>(steps)) {
+            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps)) {
                 // As at a chunk end of the refill: compare, then save when
                 // the steps since the opening are a power of two. Comparing
                 // only every other stretch halves the check's cost (about 3 %
@@ -174,6 +189,8 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     const hn::Rebind<uint32_t, D> du32;
     const hn::Rebind<int32_t, D> di32;
     uint64_t pending = 0;
+    bool ranOpening = G == kGroups;
+    const VI opened = hn::Set(di, static_cast<int64_t>(steps));
     auto finish = [&](Group& v, size_t g) {
         const size_t r = r0 + g * kLanes;
         // Only a lane that did not escape is read back (most batches of the
@@ -196,16 +213,19 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
         }
         pending |= MaskBits(v.act, g);
+        ranOpening = ranOpening && hn::AllFalse(di, hn::Lt(v.cnt, opened));
     };
     EachGroup(gs, finish);
+    goOn = ranOpening;
     const size_t valid = kPicSide - r0;  // rows of the batch inside the column
     return valid >= 64 ? pending : pending & ((uint64_t{1} << valid) - 1);
 }
 
 HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
-                             int64_t end, bool cycles, double lim, Column& col, int32_t* outCol) {
+                             int64_t end, bool cycles, double lim, Column& col, int32_t* outCol,
+                             bool& goOn) {
     return WithGroups((rows + kLanes - 1) / kLanes, [&](auto groups) {
-        return OpenBatch<groups()>(cx, ys, r0, steps, end, cycles, lim, col, outCol);
+        return OpenBatch<groups()>(cx, ys, r0, steps, end, cycles, lim, col, outCol, goOn);
     });
 }
 
@@ -264,18 +284,24 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // when rep is 2147483647) however many steps are left. No tolerance: only
 // == on both coordinates.
 //
-// Comparing only at chunk ends costs nothing per step. The saved z is
-// replaced, after the comparison, when the steps run since the opening (o,
-// so cnt - o, a multiple of kMaxChunk) are a power of two, as in Brent's
-// cycle finding: the z after step o + 2^j is compared at the chunk ends up
-// to step o + 2^(j+1), which covers every multiple of lcm(p, kMaxChunk)
-// steps up to 2^j. An orbit that enters a cycle of period p at step m is
-// thus caught by about step o + 4 * max(m, lcm(p, kMaxChunk)). The opening's
-// stretches follow the same schedule but compare only at every other end
-// (multiples of lcm(p, 2 * kMaxChunk)), and x first. Comparing at every step
-// instead finds cycles up to 8 % sooner in steps on the benchmark views and
-// on minibrots of periods in the thousands, but each step costs 25 to 35 %
-// more: it lost on every view measured.
+// Comparing only at chunk ends costs nothing per step. The refill compares
+// at every other chunk end (kCheckEvery steps apart for a lane, at a phase
+// of its own), x first. The saved z is replaced, after the comparison, at
+// the first check at or after the steps run since the opening (o; cnt - o is
+// a multiple of kMaxChunk) reach a power of two, as in Brent's cycle
+// finding: the z saved after step o + 2^j (or up to kCheckEvery steps
+// later) is compared at the checks up to step o + 2^(j+1), which covers
+// every multiple of lcm(p, kCheckEvery) steps up to about 2^j. An orbit that
+// enters a cycle of period p at step m is thus caught by about step
+// o + 4 * max(m, lcm(p, kCheckEvery)). The opening's stretches compare at
+// every other end too, and save at the powers of two themselves. Which
+// checks find a cycle changes only how soon a pixel stops, never its count:
+// an exact repeat means the budget, as running it out would. Comparing at
+// every chunk end cost 1 to 3 % more on the boundary view (where no orbit
+// repeats) and found cycles at most kMaxChunk steps sooner; comparing at
+// every step instead finds cycles up to 8 % sooner in steps on the
+// benchmark views and on minibrots of periods in the thousands, but each
+// step costs 25 to 35 % more: it lost on every view measured.
 
 // Runs kMaxChunk steps on the first G groups; returns the slots whose pixel
 // is finished (idle slots included), their counts final in s.cnt. openingS is
@@ -286,12 +312,43 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
-    const VI one = hn::Set(di, 1);
     Group gs[G];
-    EachGroup(gs, [&](Group& v, size_t i) { v = LoadGroup(s, i); });
-    for (size_t i = 0; i < kMaxChunk; ++i) {
-        EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+    // Only z and x*x - y*y are live in the loop; the rest is loaded after.
+    EachGroup(gs, [&](Group& v, size_t g) {
+        const size_t o = g * kLanes;
+        v.x = hn::Load(d, s.x + o);
+        v.y = hn::Load(d, s.y + o);
+        v.diff = hn::Load(d, s.diff + o);
+    });
+    alignas(64) double rows[kMaxChunk + 1][G * kLanes];
+#ifdef QUARLO_KERNEL_STEP_ASM
+    if constexpr (G == 4) {
+        static_assert(offsetof(Slots, cy) == offsetof(Slots, cx) + 128);
+        StepsAsm4(gs, rows, 0, kMaxChunk, s.cx);
+    } else
+#endif
+    {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            v.cx = hn::Load(d, s.cx + g * kLanes);
+            v.cy = hn::Load(d, s.cy + g * kLanes);
+        });
+        for (size_t k = 0; k < kMaxChunk; ++k) {
+            EachGroup(gs, [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
+        }
     }
+    const V sure = SureBound(limS);
+    EachGroup(gs, [&](Group& v, size_t g) {
+        const Group in = LoadGroup(s, g);
+        v.act = in.act;
+        VI cnt = in.cnt;
+        if (SurelyRan(rows, g * kLanes, kLanes, kMaxChunk, sure)) {
+            cnt = hn::Add(cnt, hn::Set(di, static_cast<int64_t>(kMaxChunk)));
+        } else {
+            (void)CountRows(rows, g * kLanes, kMaxChunk, lim, cnt);
+        }
+        // Idle lanes (act false) keep their count.
+        v.cnt = hn::IfThenElse(hn::RebindMask(di, v.act), cnt, in.cnt);
+    });
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
     const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
@@ -308,15 +365,21 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
         M full = hn::RebindMask(d, hn::Not(hn::Lt(v.cnt, budget)));
         if (cycles) {
             const size_t o = g * kLanes;
-            const V sx = hn::Load(d, s.sx + o);
-            const V sy = hn::Load(d, s.sy + o);
             // Compared before the save below, or z would meet itself. Only a
-            // lane that has not escaped through this step can cycle.
-            full = hn::Or(full, hn::And(v.act, hn::And(hn::Eq(v.x, sx), hn::Eq(v.y, sy))));
+            // lane that has not escaped through this step can cycle. x alone
+            // first: an equal x is rare.
+            const M sameX = hn::And(v.act, hn::Eq(v.x, hn::Load(d, s.sx + o)));
+            if (!hn::AllFalse(d, sameX)) {
+                full = hn::Or(full, hn::And(sameX, hn::Eq(v.y, hn::Load(d, s.sy + o))));
+            }
+            // Save where a power of two lies in (run - kCheckEvery, run]:
+            // where run has a bit above the highest of before = run -
+            // kCheckEvery (or before <= 0).
             const VI run = hn::Sub(v.cnt, opening);
-            const M save = hn::RebindMask(d, hn::Eq(hn::And(run, hn::Sub(run, one)), hn::Zero(di)));
-            hn::Store(hn::IfThenElse(save, v.x, sx), d, s.sx + o);
-            hn::Store(hn::IfThenElse(save, v.y, sy), d, s.sy + o);
+            const VI before = hn::Sub(run, hn::Set(di, kCheckEvery));
+            const M save = hn::RebindMask(d, hn::Gt(hn::AndNot(before, run), before));
+            hn::BlendedStore(v.x, save, d, s.sx + o);
+            hn::BlendedStore(v.y, save, d, s.sy + o);
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
         StoreGroup(v, s, g);

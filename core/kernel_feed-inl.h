@@ -66,7 +66,7 @@ public:
     void cut(int64_t q) { end_ = std::min(end_, q); }
 
     // Starts the next pixel in slot i, or returns false when there is none.
-    bool take(Slots& s, size_t i) {
+    HWY_INLINE bool take(Slots& s, size_t i) {
         for (;;) {
             if (npend_ > 0) {
                 const int row = pend_[--npend_];
@@ -112,9 +112,10 @@ private:
                 lo = static_cast<size_t>(row) + 1;
             }
         }
+        bool goOn = false;
         for (size_t r0 = lo; r0 < kPicSide; r0 += kSlots) {
             uint64_t pending = OpenRows(kPicSide - r0, cx_, ys_, r0, opening_, openingEnd_, cycles_,
-                                        lim_, col_, outCol);
+                                        lim_, col_, outCol, goOn);
             for (; pending != 0; pending &= pending - 1) {
                 const auto row = r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(pending);
                 if (col_.cnt[row] < budget_) {

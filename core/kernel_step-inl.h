@@ -49,7 +49,9 @@ constexpr size_t kSlots = kLanes * kGroups;
 // steps, so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
 // Steps of the opening after each of which a batch is tested for having
-// escaped in every lane.
+// escaped in every lane. A batch after one whose lanes all ran the whole
+// opening skips them: it most likely runs long too (on the boundary view,
+// 2 points of the ceiling with AVX2). 4 and 6 were no better.
 constexpr size_t kOpeningTested = 8;
 // Steps of every refill chunk, and of every stretch of a batch that goes on
 // in the opening. Lanes that finish early idle until the chunk ends, so
@@ -64,6 +66,8 @@ constexpr size_t kOpeningTested = 8;
 // shortening the chunk for a lane near its budget (as before the cycle
 // check) and letting such a lane run past its budget: 4 % on the start view.
 constexpr size_t kMaxChunk = 16;
+// Steps between two cycle checks of a refill lane: every other chunk.
+constexpr int64_t kCheckEvery = 2 * kMaxChunk;
 // Rows of a column plus room for the last, partly filled, batch of vectors.
 constexpr size_t kRowsPadded = kPicSide + kSlots;
 
@@ -125,118 +129,266 @@ HWY_INLINE void Step(Group& v, V lim, VI one) {
     v.cnt = CountIf(v.cnt, v.act, one);
 }
 
+// ------------------------------------------------------------ rows of r
+//
+// The opening's stretches and the refill's chunks run blocks of steps with
+// no escape test: a step only stores its r to a row of memory (the store
+// port is otherwise idle), eight operations on the vector ports where Step,
+// with its test and count, takes ten. Row k + 1 holds r after the block's
+// step k. On the Xeon of kernel.cpp's figures, with AVX2, the stretches'
+// loop alone runs at 115 % of the ceiling's speed (whose step tests and
+// counts); with the escape test as a running maximum of r (nine
+// operations), 104 %; with the test and the mask as before, 94 %.
+//
+// Which lanes escaped follows from a few rows. Take lim >= 4, s = sqrt(lim),
+// and a lane that runs at the block's start: z finite and every r so far at
+// most lim, so |c| <= s up to rounding (step 0's r is |c|^2); or the block
+// starts at step 0 and |c| > s, where what follows holds with |c| for s.
+// Once an r exceeds lim, |z| > s >= 2, and in exact arithmetic
+// |z^2 + c| >= |z|^2 - |c| > |z|: |z| stays above s. With the roundings, and
+// |z| = s (1 - e), the next step's e is at most 4 e + 10 u (u = 2^-53; the
+// bound is tightest at lim = 4), from e <= 2u at the escape. 15 steps later
+// e is below 2^-20, so r there is above sure = lim (1 - 2^-14), or is inf or
+// NaN (r overflowed). Hence a lane whose r is at most sure at the last row
+// and at every 16th row before it did not escape in the block (SurelyRan):
+// no step lies more than 15 before a checked row. Any other lane, escaped
+// or only close to lim, is counted exactly from all its rows (CountRows): r
+// is at most lim at every step up to the escape. Below lim = 4 nothing is
+// taken as sure, and every lane is counted from its rows.
+
+// One step that stores r to `row` instead of testing it.
+HWY_INLINE void StepRow(Group& v, double* row) {
+    hn::Store(Advance(v.x, v.y, v.diff, v.cx, v.cy), D(), row);
+}
+
+// lim (1 - 2^-14) for lim >= 4, below which an r at the rows SurelyRan
+// checks proves that the lane did not escape; -inf (nothing is sure) below.
+HWY_INLINE V SureBound(double lim) {
+    const D d;
+    return hn::Set(d, lim >= 4.0 ? lim - lim * 0x1p-14 : -std::numeric_limits<double>::infinity());
+}
+
+// Whether every lane of the `lanes` columns at `col` of rows 1 .. len
+// (vectors of G * kLanes doubles) surely ran all len steps.
+template <size_t W>
+HWY_INLINE bool SurelyRan(const double (*rows)[W], size_t col, size_t lanes, size_t len, V sure) {
+    const D d;
+    M ok = hn::Not(hn::FirstN(d, 0));
+    for (size_t k = len; k > 0; k = k > 16 ? k - 16 : 0) {
+        for (size_t o = col; o < col + lanes; o += kLanes) {
+            ok = hn::And(ok, hn::Le(hn::Load(d, rows[k] + o), sure));
+        }
+    }
+    return hn::AllTrue(d, ok);
+}
+
+// Adds to cnt the steps that the lanes at column `col` ran of rows 1 .. len;
+// returns the lanes still running after them. A NaN r, which only follows
+// an inf r within the block, ends nothing more.
+template <size_t W>
+HWY_INLINE M CountRows(const double (*rows)[W], size_t col, size_t len, V lim, VI& cnt) {
+    const D d;
+    const VI one = hn::Set(DI(), 1);
+    M running = hn::Not(hn::FirstN(d, 0));
+    for (size_t k = 1; k <= len; ++k) {
+        // The chain from row to row is one AND, not the compare.
+        running = hn::And(running, hn::Le(hn::Load(d, rows[k] + col), lim));
+        cnt = CountIf(cnt, running, one);
+    }
+    return running;
+}
+
 #undef QUARLO_KERNEL_STEP_ASM
 #if HWY_TARGET == HWY_AVX2 && (defined(__GNUC__) || defined(__clang__))
 #define QUARLO_KERNEL_STEP_ASM 1
 // With AVX2's 16 vector registers, four groups' z and x*x - y*y take 12;
-// with the masks and counts besides, the compiler spills x*x - y*y, whose
-// reload then lies on the step's dependent chain. StretchesAvx2 runs the
-// opening's stretches with one asm block per group and step (StepAsm) that
-// holds z and x*x - y*y in registers and stores the mask of running lanes
-// after each step: the count follows from those masks after the loop, so
-// the loop has no count to update, one operation fewer on the vector ports
-// (the store goes to the store port). 5 to 8 % faster on the start and
-// boundary views than the compiled loop, about 8 % where most pixels run
-// long. It goes from one stretch to the next itself, testing only whether
-// every lane still runs, until one has escaped: setting up and counting
-// once per batch rather than once per stretch gained 3 points of the
-// ceiling on the start view and 2 on the boundary view.
-// The operations and their order are Step's exactly: 2x = x + x,
-// x' = (x*x - y*y) + cx, y' = 2x * y + cy, x'*x' and y'*y', their
-// difference and their sum r, act &= !(r > lim) (ordered: a NaN r keeps
-// act, as hn::Gt); then cnt -= act for each step. No fused multiply-add.
-HWY_INLINE void StepAsm(__m256d& x, __m256d& y, __m256d& diff, const double* before, double* after,
-                        const double* cx, const double* cy, const double* lim) {
-    __m256d t0, t1;
-    asm("vaddpd %[x], %[x], %[t0]\n\t"
-        "vaddpd %[cx], %[diff], %[x]\n\t"
-        "vmulpd %[y], %[t0], %[t0]\n\t"
-        "vaddpd %[cy], %[t0], %[y]\n\t"
-        "vmulpd %[x], %[x], %[t0]\n\t"
-        "vmulpd %[y], %[y], %[t1]\n\t"
-        "vsubpd %[t1], %[t0], %[diff]\n\t"
-        "vaddpd %[t1], %[t0], %[t0]\n\t"
-        "vcmppd $0x1e, %[lim], %[t0], %[t0]\n\t"
-        "vandnpd %[before], %[t0], %[t0]\n\t"
-        "vmovapd %[t0], %[after]"
-        : [x] "+x"(x), [y] "+x"(y), [diff] "+x"(diff), [t0] "=&x"(t0), [t1] "=&x"(t1),
-          [after] "=m"(*reinterpret_cast<double(*)[4]>(after))
-        : [before] "m"(*reinterpret_cast<const double(*)[4]>(before)),
-          [cx] "m"(*reinterpret_cast<const double(*)[4]>(cx)),
-          [cy] "m"(*reinterpret_cast<const double(*)[4]>(cy)),
-          [lim] "m"(*reinterpret_cast<const double(*)[4]>(lim)));
-}
+// with the rest of the loop besides, the compiler spills x*x - y*y, whose
+// reload then lies on the step's dependent chain. The opening's stretches
+// and the refill's chunks therefore run the four groups in one asm block
+// (StepsAsm4) that holds z and x*x - y*y in registers and does what StepRow
+// does. The operations and their order are Step's: 2x = x + x,
+// x' = (x*x - y*y) + cx, y' = 2x * y + cy, x'*x' and y'*y', their difference
+// and their sum r. No fused multiply-add.
 
-// `first` steps (0 to 2 * kMaxChunk - 1) of the four groups, every lane
-// running at the start, then stretches of kMaxChunk steps for as long as
-// every lane still runs after the last one and at most `most` steps in all
-// (first plus a multiple of kMaxChunk); returns the steps run. Counts and
-// running lanes are as after as many Steps.
-template <size_t G>
-HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim) {
-    static_assert(G == 4 && kLanes == 4);
-    constexpr size_t kMost = 2 * kMaxChunk;
-    // The opening's rest, `first`, is at most its longest length less the
-    // tested steps before it: the mask rows below hold it.
-    static_assert(kOpening + kMaxChunk - 1 - kOpeningTested < kMost);
-    HWY_DASSERT(first < kMost);
-    const D d;
-    const DI di;
-    // act[k]: the mask of running lanes after step k of the last stretch;
-    // act[0], all ones, serves every stretch.
-    alignas(32) double act[kMost + 1][G * kLanes];
-    alignas(32) double cx[G * kLanes];
-    alignas(32) double cy[G * kLanes];
-    alignas(32) double limv[kLanes];
-    hn::Store(lim, d, limv);
-    const V ones = hn::VecFromMask(d, hn::Eq(lim, lim));
-    EachGroup(gs, [&](Group& v, size_t g) {
-        hn::Store(ones, d, act[0] + g * kLanes);
-        hn::Store(v.cx, d, cx + g * kLanes);
-        hn::Store(v.cy, d, cy + g * kLanes);
-    });
+// The c of four groups, as StepsAsm4 reads them.
+struct CBlock {
+    alignas(32) double cx[16];
+    double cy[16];  // 128 bytes after cx
+};
+
+// One step of a group, as Step, in asm: z in X, Y, x*x - y*y in D; c at
+// OFF bytes into the c block (cx, then cy 128 bytes on); r goes to the next
+// row (OFF bytes into it) and stays in ymm14. ymm14 and ymm15 are scratch
+// registers, named in the clobbers: operands for them would pass asm's limit
+// of 30 operands.
+#define QUARLO_STEP_ASM(X, Y, D, OFF)         \
+    "vaddpd %[" X "], %[" X                   \
+    "], %%ymm14\n\t"                          \
+    "vaddpd " OFF "(%[c]), %[" D "], %[" X    \
+    "]\n\t"                                   \
+    "vmulpd %[" Y                             \
+    "], %%ymm14, %%ymm14\n\t"                 \
+    "vaddpd 128+" OFF "(%[c]), %%ymm14, %[" Y \
+    "]\n\t"                                   \
+    "vmulpd %[" X "], %[" X                   \
+    "], %%ymm14\n\t"                          \
+    "vmulpd %[" Y "], %[" Y                   \
+    "], %%ymm15\n\t"                          \
+    "vsubpd %%ymm15, %%ymm14, %[" D           \
+    "]\n\t"                                   \
+    "vaddpd %%ymm15, %%ymm14, %%ymm14\n\t"    \
+    "vmovapd %%ymm14, 128+" OFF "(%[row])\n\t"
+#define QUARLO_STEPS_ASM                    \
+    QUARLO_STEP_ASM("x0", "y0", "d0", "0")  \
+    QUARLO_STEP_ASM("x1", "y1", "d1", "32") \
+    QUARLO_STEP_ASM("x2", "y2", "d2", "64") \
+    QUARLO_STEP_ASM("x3", "y3", "d3", "96")
+#define QUARLO_STATE_OPERANDS                                                                     \
+    [x0] "+x"(x0), [y0] "+x"(y0), [d0] "+x"(d0), [x1] "+x"(x1), [y1] "+x"(y1), [d1] "+x"(d1),     \
+        [x2] "+x"(x2), [y2] "+x"(y2), [d2] "+x"(d2), [x3] "+x"(x3), [y3] "+x"(y3), [d3] "+x"(d3), \
+        [row] "+r"(row)
+
+// Runs `body` (an asm block using QUARLO_STATE_OPERANDS) with the four
+// groups' z and x*x - y*y in registers.
+template <typename Body>
+HWY_INLINE void WithStateAsm(Group (&gs)[4], const Body& body) {
     __m256d x0 = gs[0].x.raw, y0 = gs[0].y.raw, d0 = gs[0].diff.raw;
     __m256d x1 = gs[1].x.raw, y1 = gs[1].y.raw, d1 = gs[1].diff.raw;
     __m256d x2 = gs[2].x.raw, y2 = gs[2].y.raw, d2 = gs[2].diff.raw;
     __m256d x3 = gs[3].x.raw, y3 = gs[3].y.raw, d3 = gs[3].diff.raw;
-    size_t done = 0;
-    size_t len = first > 0 ? first : kMaxChunk;  // steps of the current stretch
-    for (;;) {
-        for (size_t k = 0; k < len; ++k) {
-            StepAsm(x0, y0, d0, act[k], act[k + 1], cx, cy, limv);
-            StepAsm(x1, y1, d1, act[k] + 4, act[k + 1] + 4, cx + 4, cy + 4, limv);
-            StepAsm(x2, y2, d2, act[k] + 8, act[k + 1] + 8, cx + 8, cy + 8, limv);
-            StepAsm(x3, y3, d3, act[k] + 12, act[k + 1] + 12, cx + 12, cy + 12, limv);
-        }
-        done += len;
-        const double* last = act[len];
-        const V a = hn::And(hn::And(hn::Load(d, last), hn::Load(d, last + 4)),
-                            hn::And(hn::Load(d, last + 8), hn::Load(d, last + 12)));
-        if (done >= most || !hn::AllTrue(d, hn::MaskFromVec(a))) {
-            break;
-        }
-        len = kMaxChunk;
-    }
+    body(x0, y0, d0, x1, y1, d1, x2, y2, d2, x3, y3, d3);
     gs[0].x.raw = x0, gs[0].y.raw = y0, gs[0].diff.raw = d0;
     gs[1].x.raw = x1, gs[1].y.raw = y1, gs[1].diff.raw = d1;
     gs[2].x.raw = x2, gs[2].y.raw = y2, gs[2].diff.raw = d2;
     gs[3].x.raw = x3, gs[3].y.raw = y3, gs[3].diff.raw = d3;
+}
+
+// Steps from .. to - 1 (from < to) of four groups: row k + 1 of rows gets r
+// after step k. c: cx of the groups, then their cy 128 bytes on.
+HWY_INLINE void StepsAsm4(Group (&gs)[4], double (*rows)[16], size_t from, size_t to,
+                          const double* c) {
+    double* row = rows[from];
+    double* const stop = rows[to];
+    WithStateAsm(gs,
+                 [&](__m256d& x0, __m256d& y0, __m256d& d0, __m256d& x1, __m256d& y1, __m256d& d1,
+                     __m256d& x2, __m256d& y2, __m256d& d2, __m256d& x3, __m256d& y3, __m256d& d3) {
+                     asm volatile("1:\n\t" QUARLO_STEPS_ASM
+                                  "addq $128, %[row]\n\t"
+                                  "cmpq %[row], %[stop]\n\t"
+                                  "jne 1b"
+                                  : QUARLO_STATE_OPERANDS
+                                  : [stop] "r"(stop), [c] "r"(c)
+                                  : "xmm14", "xmm15", "cc", "memory");
+                 });
+}
+
+#undef QUARLO_STATE_OPERANDS
+#undef QUARLO_STEPS_ASM
+#undef QUARLO_STEP_ASM
+
+// The cycle check of the opening's stretches (see OpenBatch): whether it
+// runs, the steps run before the call, the opening's steps, the budget, and
+// the z saved.
+struct CycleCheck {
+    bool on;
+    int64_t before;
+    int64_t opening;
+    int64_t end;
+    double* sx;
+    double* sy;
+};
+
+// `first` steps (0 to kOpening + kMaxChunk - 1) of the four groups, every
+// lane running at the start, then stretches of kMaxChunk steps for as long
+// as every lane surely still runs after the last one, and at most `most`
+// steps in all (first plus a multiple of kMaxChunk); returns the steps run.
+// Counts and running lanes are as after as many Steps. With check.on, the
+// end of each stretch past the opening applies OpenBatch's cycle check
+// (which then skips it: kCheckedInStretches): going from one stretch to the
+// next within one call, with the check between, made the check cost 1 %
+// on the boundary view rather than 6 %.
+template <size_t G>
+HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim, V sure,
+                                const CycleCheck& check) {
+    static_assert(G == 4 && kLanes == 4);
+    // `first` is at most the opening's length.
+    constexpr size_t kMost = kOpening + kMaxChunk;
+    HWY_DASSERT(first < kMost);
+    const DI di;
+    struct Buf {
+        CBlock c;
+        double rows[kMost][G * kLanes];
+    } buf;
+    const D d;
     EachGroup(gs, [&](Group& v, size_t g) {
-        const M last = hn::MaskFromVec(hn::Load(d, act[len] + g * kLanes));
-        if (hn::AllTrue(d, last)) {
-            v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done)));
-        } else {
-            // Every stretch before the last ran whole; in the last, a lane's
-            // mask is -1 for every step it ran, 0 from its escape on.
-            v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done - len)));
-            for (size_t k = 1; k <= len; ++k) {
-                v.cnt = hn::Sub(v.cnt, hn::BitCast(di, hn::Load(d, act[k] + g * kLanes)));
+        hn::Store(v.cx, d, buf.c.cx + g * kLanes);
+        hn::Store(v.cy, d, buf.c.cy + g * kLanes);
+    });
+    size_t done = 0;
+    size_t len = first > 0 ? first : kMaxChunk;  // steps of the current stretch
+    for (;;) {
+        StepsAsm4(gs, buf.rows, 0, len, buf.c.cx);
+        done += len;
+        if (done >= most || !SurelyRan(buf.rows, 0, G * kLanes, len, sure)) {
+            break;
+        }
+        const int64_t run = check.before + static_cast<int64_t>(done) - check.opening;
+        if (check.on && run > 0) {
+            // Every lane runs here. Compare at every other stretch end, x
+            // first (an equal x without an equal y is rare); a lane found
+            // cycling gets the budget as its count, and the batch ends. Then
+            // save z when the steps since the opening are a power of two.
+            if (run % static_cast<int64_t>(2 * kMaxChunk) == 0) {
+                M xs = hn::FirstN(d, 0);
+                EachGroup(gs, [&](Group& v, size_t g) {
+                    xs = hn::Or(xs, hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)));
+                });
+                if (!hn::AllFalse(d, xs)) {
+                    M found = hn::FirstN(d, 0);
+                    EachGroup(gs, [&](Group& v, size_t g) {
+                        const M c = hn::And(hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)),
+                                            hn::Eq(v.y, hn::Load(d, check.sy + g * kLanes)));
+                        v.cnt = hn::IfThenElse(hn::RebindMask(di, c),
+                                               hn::Set(di, check.end - static_cast<int64_t>(done)),
+                                               v.cnt);
+                        found = hn::Or(found, c);
+                    });
+                    if (!hn::AllFalse(d, found)) {
+                        break;
+                    }
+                }
+            }
+            if ((run & (run - 1)) == 0) {
+                EachGroup(gs, [&](Group& v, size_t g) {
+                    hn::Store(v.x, d, check.sx + g * kLanes);
+                    hn::Store(v.y, d, check.sy + g * kLanes);
+                });
             }
         }
-        v.act = last;
+        len = kMaxChunk;
+    }
+    EachGroup(gs, [&](Group& v, size_t g) {
+        if (SurelyRan(buf.rows, g * kLanes, kLanes, len, sure)) {
+            v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done)));
+            v.act = hn::Not(hn::FirstN(d, 0));
+        } else {
+            // Every stretch before the last ran whole.
+            VI cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done - len)));
+            v.act = CountRows(buf.rows, g * kLanes, len, lim, cnt);
+            v.cnt = cnt;
+        }
     });
     return done;
 }
+#endif
+
+// Whether the opening's stretches of G groups run the cycle check
+// themselves (StretchesAvx2) rather than OpenBatch at each stretch's end.
+template <size_t G>
+#ifdef QUARLO_KERNEL_STEP_ASM
+constexpr bool kCheckedInStretches = G == 4;
+#else
+constexpr bool kCheckedInStretches = false;
 #endif
 
 // Lane bits of a mask, shifted to the lanes of group g.
