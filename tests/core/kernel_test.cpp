@@ -276,6 +276,12 @@ const Row kRows[] = {
     // y starts a few subnormal units from 0 and doubles about every step
     // until the point escapes: (x + x) * y and 2 * (x * y) round apart here.
     {"subnormal_imaginary", {{-1.9, 0.0, 5e-322}, kEscLim, 5000, 0, 4}},
+    // Escape bounds next to 4, where a block's rows of r first prove that a
+    // lane still runs (bound lim (1 - 2^-14), from lim = 4 up), and above.
+    {"lim_just_above_4", {kSeahorse, std::nextafter(4.0, 5.0), 3000, 380, 8}},
+    {"lim_just_below_4", {kSeahorse, std::nextafter(4.0, 0.0), 3000, 380, 8}},
+    {"lim_4_5_inside", {kAllInside, 4.5, 1000, 0, 8}},
+    {"lim_100_needle", {{-1.999985882, 0.0, 1e-12}, 100.0, 1000, 0, 20}},
     // Other escape bounds: small, huge (later steps may overflow), not a number.
     {"lim_half", {kStart, 0.5, 100, 0, 200}},
     {"lim_negative", {kStart, -1.0, 100, 0, 5}},
@@ -384,6 +390,74 @@ TEST(Kernel, ViewsOneAfterAnother) {
         for (const View& v : views) {
             SCOPED_TRACE(testing::Message() << v.xc << ',' << v.yc << " size " << v.s);
             expectMatchesReference({v, kEscLim, 2000, 300, 2}, {target});
+        }
+    }
+}
+
+TEST(Kernel, EscapedOrbitsStayAboveTheSureBound) {
+    // Blocks of the kernel's steps take a lane as still running when its r
+    // is at most lim (1 - 2^-14) at the block's last step and at every 16th
+    // before it. That rests on this: for lim >= 4, once an orbit's r exceeds
+    // lim, r at each of the next 15 steps is above lim (1 - 2^-14) or is not
+    // finite. Orbits that escape slowly, with |z| close to sqrt(lim): c near
+    // the tip at -2, c near the circle of radius sqrt(lim), c near the
+    // boundary of the set; in the reference's order of operations.
+    std::mt19937_64 rng(20261207);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double pi = std::acos(-1.0);
+    for (double lim : {4.0, std::nextafter(4.0, 5.0), 4.5, 100.0, 1e150}) {
+        const double bound = lim - lim * 0x1p-14;
+        const double s = std::sqrt(lim);
+        double closest = std::numeric_limits<double>::infinity();  // least r / lim after an escape
+        int escapes = 0;
+        for (int i = 0; i < 30000; ++i) {
+            double cx = 0.0;
+            double cy = 0.0;
+            switch (i % 3) {
+                case 0:  // the tip
+                    cx = -2.0 + 1e-3 * unit(rng);
+                    cy = 1e-3 * unit(rng);
+                    break;
+                case 1: {  // the circle
+                    const double a = pi * unit(rng);
+                    const double rad = s * (1.0 + 1e-9 * unit(rng));
+                    cx = rad * std::cos(a);
+                    cy = rad * std::sin(a);
+                    break;
+                }
+                default:  // the set's neighbourhood
+                    cx = -0.75 + 1.3 * unit(rng);
+                    cy = 1.2 * unit(rng);
+            }
+            double x = 0.0;
+            double y = 0.0;
+            int escapedAt = -1;
+            for (int n = 0; n < 2000 && (escapedAt < 0 || n <= escapedAt + 15); ++n) {
+                const double xn = (x * x - y * y) + cx;
+                const double yn = (x + x) * y + cy;
+                x = xn;
+                y = yn;
+                const double r = x * x + y * y;
+                if (escapedAt < 0) {
+                    if (r > lim) {
+                        escapedAt = n;
+                        ++escapes;
+                    }
+                    continue;
+                }
+                ASSERT_FALSE(r <= bound)
+                    << "lim " << lim << ", c " << cx << ',' << cy << ": r " << r << " at step " << n
+                    << ", " << n - escapedAt << " after the escape";
+                if (std::isfinite(r)) {
+                    closest = std::min(closest, r / lim);
+                }
+            }
+        }
+        EXPECT_GT(escapes, 10000) << "lim " << lim;
+        if (lim < 4.5) {
+            // Where the bound is tightest, orbits do come close to it: the
+            // samples look where it matters.
+            EXPECT_LT(closest, 1.0 + 1e-6) << "lim " << lim;
         }
     }
 }
