@@ -189,8 +189,12 @@ template <size_t W>
 HWY_INLINE M CountRows(const double (*rows)[W], size_t col, size_t len, V lim, VI& cnt) {
     const D d;
     const VI one = hn::Set(DI(), 1);
-    M running = hn::Not(hn::FirstN(d, 0));
-    for (size_t k = 1; k <= len; ++k) {
+    if (len == 0) {
+        return hn::Not(hn::FirstN(d, 0));
+    }
+    M running = hn::Le(hn::Load(d, rows[1] + col), lim);
+    cnt = CountIf(cnt, running, one);
+    for (size_t k = 2; k <= len; ++k) {
         // The chain from row to row is one AND, not the compare.
         running = hn::And(running, hn::Le(hn::Load(d, rows[k] + col), lim));
         cnt = CountIf(cnt, running, one);
