@@ -34,8 +34,8 @@
 // 89 % on the start view and 83 to 85 % on the boundary view without the
 // cycle check, 110 % where most pixels run their whole budget; with AVX2 on
 // the same machine: 85 to 87 % on the start view, 79 to 81 % on the
-// boundary view, 110 %. The cycle check costs up to 1 % on the boundary view
-// with AVX2 and 1 to 2.5 % with AVX-512. Most of that comes from the rows of
+// boundary view, 110 %. The cycle check costs 0 to 3 % on the boundary view
+// (runs differ by about as much). Most of that comes from the rows of
 // r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
 // test and count at each step, 8 operations instead of 10, and the loop of
 // the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
@@ -69,9 +69,11 @@
 // in asm with rows (each batch then pays for setting up and counting
 // them: 12 points lost on the start view, whose batches mostly escape
 // within a few steps); keeping z in memory between the asm blocks rather
-// than in registers (1 point lost on the boundary view); the refill's
-// cycle check with branches around its rare parts (no faster: the saves
-// are not rare early in a pixel's refill). The compiler's choice of what to
+// than in registers (1 point lost on the boundary view); five groups, with
+// y*y through memory to free a register (the loop alone 2 to 5 % faster,
+// short of what the change to every part would cost); a branch around the
+// refill's saves of z (slower: saves are not rare early in a pixel's
+// refill). The compiler's choice of what to
 // spill in OpenBatch reacts to small changes anywhere in it: measure every
 // change to it, on both views.
 #undef HWY_TARGET_INCLUDE

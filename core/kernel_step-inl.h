@@ -220,74 +220,50 @@ struct CBlock {
     double cy[16];  // 128 bytes after cx
 };
 
-// One step of a group, as Step, in asm: z in X, Y, x*x - y*y in D; c at
-// OFF bytes into the c block (cx, then cy 128 bytes on); r goes to the next
-// row (OFF bytes into it) and stays in ymm14. ymm14 and ymm15 are scratch
-// registers, named in the clobbers: operands for them would pass asm's limit
-// of 30 operands.
-#define QUARLO_STEP_ASM(X, Y, D, OFF)         \
-    "vaddpd %[" X "], %[" X                   \
-    "], %%ymm14\n\t"                          \
-    "vaddpd " OFF "(%[c]), %[" D "], %[" X    \
-    "]\n\t"                                   \
-    "vmulpd %[" Y                             \
-    "], %%ymm14, %%ymm14\n\t"                 \
-    "vaddpd 128+" OFF "(%[c]), %%ymm14, %[" Y \
-    "]\n\t"                                   \
-    "vmulpd %[" X "], %[" X                   \
-    "], %%ymm14\n\t"                          \
-    "vmulpd %[" Y "], %[" Y                   \
-    "], %%ymm15\n\t"                          \
-    "vsubpd %%ymm15, %%ymm14, %[" D           \
-    "]\n\t"                                   \
-    "vaddpd %%ymm15, %%ymm14, %%ymm14\n\t"    \
+// clang-format off
+// One step of a group in asm: z in X and Y, x*x - y*y in D; c at OFF bytes
+// into the c block (cx, then cy 128 bytes on); r goes to the next row, OFF
+// bytes into it. ymm14 and ymm15 are scratch registers, named in the
+// clobbers: operands for them would pass asm's limit of 30 operands.
+#define QUARLO_STEP_ASM(X, Y, D, OFF)                     \
+    "vaddpd %[" X "], %[" X "], %%ymm14\n\t"              \
+    "vaddpd " OFF "(%[c]), %[" D "], %[" X "]\n\t"        \
+    "vmulpd %[" Y "], %%ymm14, %%ymm14\n\t"               \
+    "vaddpd 128+" OFF "(%[c]), %%ymm14, %[" Y "]\n\t"     \
+    "vmulpd %[" X "], %[" X "], %%ymm14\n\t"              \
+    "vmulpd %[" Y "], %[" Y "], %%ymm15\n\t"              \
+    "vsubpd %%ymm15, %%ymm14, %[" D "]\n\t"               \
+    "vaddpd %%ymm15, %%ymm14, %%ymm14\n\t"                \
     "vmovapd %%ymm14, 128+" OFF "(%[row])\n\t"
-#define QUARLO_STEPS_ASM                    \
-    QUARLO_STEP_ASM("x0", "y0", "d0", "0")  \
-    QUARLO_STEP_ASM("x1", "y1", "d1", "32") \
-    QUARLO_STEP_ASM("x2", "y2", "d2", "64") \
-    QUARLO_STEP_ASM("x3", "y3", "d3", "96")
-#define QUARLO_STATE_OPERANDS                                                                     \
-    [x0] "+x"(x0), [y0] "+x"(y0), [d0] "+x"(d0), [x1] "+x"(x1), [y1] "+x"(y1), [d1] "+x"(d1),     \
-        [x2] "+x"(x2), [y2] "+x"(y2), [d2] "+x"(d2), [x3] "+x"(x3), [y3] "+x"(y3), [d3] "+x"(d3), \
-        [row] "+r"(row)
-
-// Runs `body` (an asm block using QUARLO_STATE_OPERANDS) with the four
-// groups' z and x*x - y*y in registers.
-template <typename Body>
-HWY_INLINE void WithStateAsm(Group (&gs)[4], const Body& body) {
-    __m256d x0 = gs[0].x.raw, y0 = gs[0].y.raw, d0 = gs[0].diff.raw;
-    __m256d x1 = gs[1].x.raw, y1 = gs[1].y.raw, d1 = gs[1].diff.raw;
-    __m256d x2 = gs[2].x.raw, y2 = gs[2].y.raw, d2 = gs[2].diff.raw;
-    __m256d x3 = gs[3].x.raw, y3 = gs[3].y.raw, d3 = gs[3].diff.raw;
-    body(x0, y0, d0, x1, y1, d1, x2, y2, d2, x3, y3, d3);
-    gs[0].x.raw = x0, gs[0].y.raw = y0, gs[0].diff.raw = d0;
-    gs[1].x.raw = x1, gs[1].y.raw = y1, gs[1].diff.raw = d1;
-    gs[2].x.raw = x2, gs[2].y.raw = y2, gs[2].diff.raw = d2;
-    gs[3].x.raw = x3, gs[3].y.raw = y3, gs[3].diff.raw = d3;
-}
+// clang-format on
 
 // Steps from .. to - 1 (from < to) of four groups: row k + 1 of rows gets r
 // after step k. c: cx of the groups, then their cy 128 bytes on.
 HWY_INLINE void StepsAsm4(Group (&gs)[4], double (*rows)[16], size_t from, size_t to,
                           const double* c) {
+    __m256d x0 = gs[0].x.raw, y0 = gs[0].y.raw, d0 = gs[0].diff.raw;
+    __m256d x1 = gs[1].x.raw, y1 = gs[1].y.raw, d1 = gs[1].diff.raw;
+    __m256d x2 = gs[2].x.raw, y2 = gs[2].y.raw, d2 = gs[2].diff.raw;
+    __m256d x3 = gs[3].x.raw, y3 = gs[3].y.raw, d3 = gs[3].diff.raw;
     double* row = rows[from];
-    double* const stop = rows[to];
-    WithStateAsm(gs,
-                 [&](__m256d& x0, __m256d& y0, __m256d& d0, __m256d& x1, __m256d& y1, __m256d& d1,
-                     __m256d& x2, __m256d& y2, __m256d& d2, __m256d& x3, __m256d& y3, __m256d& d3) {
-                     asm volatile("1:\n\t" QUARLO_STEPS_ASM
-                                  "addq $128, %[row]\n\t"
-                                  "cmpq %[row], %[stop]\n\t"
-                                  "jne 1b"
-                                  : QUARLO_STATE_OPERANDS
-                                  : [stop] "r"(stop), [c] "r"(c)
-                                  : "xmm14", "xmm15", "cc", "memory");
-                 });
+    asm volatile("1:\n\t"
+                 QUARLO_STEP_ASM("x0", "y0", "d0", "0")
+                 QUARLO_STEP_ASM("x1", "y1", "d1", "32")
+                 QUARLO_STEP_ASM("x2", "y2", "d2", "64")
+                 QUARLO_STEP_ASM("x3", "y3", "d3", "96")
+                 "addq $128, %[row]\n\t"
+                 "cmpq %[row], %[stop]\n\t"
+                 "jne 1b"
+                 : [x0] "+x"(x0), [y0] "+x"(y0), [d0] "+x"(d0), [x1] "+x"(x1), [y1] "+x"(y1),
+                   [d1] "+x"(d1), [x2] "+x"(x2), [y2] "+x"(y2), [d2] "+x"(d2), [x3] "+x"(x3),
+                   [y3] "+x"(y3), [d3] "+x"(d3), [row] "+r"(row)
+                 : [stop] "r"(rows[to]), [c] "r"(c)
+                 : "xmm14", "xmm15", "cc", "memory");
+    gs[0].x.raw = x0, gs[0].y.raw = y0, gs[0].diff.raw = d0;
+    gs[1].x.raw = x1, gs[1].y.raw = y1, gs[1].diff.raw = d1;
+    gs[2].x.raw = x2, gs[2].y.raw = y2, gs[2].diff.raw = d2;
+    gs[3].x.raw = x3, gs[3].y.raw = y3, gs[3].diff.raw = d3;
 }
-
-#undef QUARLO_STATE_OPERANDS
-#undef QUARLO_STEPS_ASM
 #undef QUARLO_STEP_ASM
 
 // The cycle check of the opening's stretches (see OpenBatch): whether it
