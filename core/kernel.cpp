@@ -30,23 +30,24 @@
 //
 // Against the step ceiling (stepCeiling: the bare step with its escape test
 // and count, nothing else in the loop), one thread taking blocks of columns
-// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 87 to
-// 89 % on the start view and 83 to 85 % on the boundary view without the
+// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 83 to
+// 88 % on the start view and 81 to 86 % on the boundary view without the
 // cycle check, 110 % where most pixels run their whole budget; with AVX2 on
-// the same machine: 85 to 87 % on the start view, 79 to 81 % on the
-// boundary view, 110 %. The cycle check costs 0 to 3 % on the boundary view
-// (runs differ by about as much). Most of that comes from the rows of
+// the same machine: 85 to 87 % on the start view, 81 to 84 % on the
+// boundary view, 110 %. The cycle check costs 0 to 2 % on the boundary view
+// (runs differ by more). Most of that comes from the rows of
 // r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
 // test and count at each step, 8 operations instead of 10, and the loop of
 // the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
 // handing pixels to the refill and back (a third of the pixels on the
 // boundary view), counting from the rows the lanes of a block where one
-// escaped (about half the refill's chunks on the boundary view), lanes idling
+// escaped (nine refill chunks in ten on the boundary view), lanes idling
 // from their pixel's escape to the end of a stretch or chunk, the first
 // steps' tests for batches that escape early.
-// With AVX2, timed per phase on the boundary view: the stretches' and the
-// refill's asm loops take 70 % of the time, counting from the rows after a
-// chunk 8 %, handing pixels over 5 %, the stretches' checks 4 %.
+// With AVX2 on the boundary view, the stretches' and the refill's asm loops
+// take 70 % of the time. Replacing a part's work by a rough stand-in with
+// the same control flow shows what it costs: counting from the rows after
+// refill chunks 5 points of the ceiling, at a batch's end 1.6.
 // Measured and no faster: three, five or six groups with AVX2 (five with
 // the stretches in asm too: the stretches gain 5 %, the rest loses more);
 // five or six with AVX-512; 32-step chunks (once best, before the opening's
@@ -73,7 +74,15 @@
 // y*y through memory to free a register (the loop alone 2 to 5 % faster,
 // short of what the change to every part would cost); a branch around the
 // refill's saves of z (slower: saves are not rare early in a pixel's
-// refill). The compiler's choice of what to
+// refill); going from one stretch to the next within the asm block, with
+// the checks in asm too (no faster: the compiler's spills around each
+// stretch cost little); counting two groups' rows at once, their masks
+// blended into one vector (0.5 points, within the noise); counting only
+// the refill's groups where a lane may have escaped, through a loop over
+// them (0.5 points lost); counting every group at a batch's end too;
+// 32-step or 8-step chunks and stretches (3 and 4 points lost on the
+// boundary view); storing z before counting the rows. The compiler's
+// choice of what to
 // spill in OpenBatch reacts to small changes anywhere in it: measure every
 // change to it, on both views.
 #undef HWY_TARGET_INCLUDE
