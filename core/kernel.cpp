@@ -76,13 +76,11 @@
 // refill's saves of z (slower: saves are not rare early in a pixel's
 // refill); going from one stretch to the next within the asm block, with
 // the checks in asm too (no faster: the compiler's spills around each
-// stretch cost little); counting two groups' rows at once, their masks
-// blended into one vector (0.5 points, within the noise); counting only
-// the refill's groups where a lane may have escaped, through a loop over
-// them (0.5 points lost); counting every group at a batch's end too;
-// 32-step or 8-step chunks and stretches (3 and 4 points lost on the
-// boundary view); storing z before counting the rows. The compiler's
-// choice of what to
+// stretch cost little); counting only the refill's groups where a lane
+// may have escaped, through a loop over them (0.5 points lost); counting
+// every group at a batch's end too; 32-step or 8-step chunks and stretches
+// (3 and 4 points lost on the boundary view). The compiler's choice of
+// what to
 // spill in OpenBatch reacts to small changes anywhere in it: measure every
 // change to it, on both views.
 #undef HWY_TARGET_INCLUDE

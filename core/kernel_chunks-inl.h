@@ -337,6 +337,23 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             EachGroup(gs, [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
         }
     }
+    // z is final here. With AVX2's 16 registers, storing it now rather
+    // than keeping it in registers while the rows are counted spares spills
+    // (with the pairs of CountRowsPair, about a point of the ceiling on the
+    // boundary view); with AVX-512 it was slower.
+#ifdef QUARLO_KERNEL_STEP_ASM
+    constexpr bool kStoreZFirst = G == 4;
+#else
+    constexpr bool kStoreZFirst = false;
+#endif
+    if constexpr (kStoreZFirst) {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            const size_t o = g * kLanes;
+            hn::Store(v.x, d, s.x + o);
+            hn::Store(v.y, d, s.y + o);
+            hn::Store(v.diff, d, s.diff + o);
+        });
+    }
     // One test for all the groups: when a lane may have escaped, every group
     // is counted from its rows. About half the boundary view's chunks have
     // a group with an escape, in no predictable group; a test per group
@@ -347,14 +364,27 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     EachGroup(gs, [&](Group& v, size_t g) {
         const Group in = LoadGroup(s, g);
         v.act = in.act;
-        VI cnt = in.cnt;
-        if (allSure) {
-            cnt = hn::Add(cnt, hn::Set(di, static_cast<int64_t>(kMaxChunk)));
-        } else {
-            (void)CountRows(rows, g * kLanes, kMaxChunk, lim, cnt);
+        v.cnt = in.cnt;
+    });
+    if (allSure) {
+        const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+        EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, chunk); });
+    } else {
+#ifdef QUARLO_KERNEL_STEP_ASM
+        if constexpr (G == 4) {
+            CountRowsPair(rows, 0, kLanes, kMaxChunk, lim, gs[0].cnt, gs[1].cnt);
+            CountRowsPair(rows, 2 * kLanes, 3 * kLanes, kMaxChunk, lim, gs[2].cnt, gs[3].cnt);
+        } else
+#endif
+        {
+            EachGroup(gs, [&](Group& v, size_t g) {
+                (void)CountRows(rows, g * kLanes, kMaxChunk, lim, v.cnt);
+            });
         }
-        // Idle lanes (act false) keep their count.
-        v.cnt = hn::IfThenElse(hn::RebindMask(di, v.act), cnt, in.cnt);
+    }
+    // Idle lanes (act false) keep their count.
+    EachGroup(gs, [&](Group& v, size_t g) {
+        v.cnt = hn::IfThenElse(hn::RebindMask(di, v.act), v.cnt, hn::Load(di, s.cnt + g * kLanes));
     });
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
@@ -375,9 +405,11 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             // Compared before the save below, or z would meet itself. Only a
             // lane that has not escaped through this step can cycle. x alone
             // first: an equal x is rare.
-            const M sameX = hn::And(v.act, hn::Eq(v.x, hn::Load(d, s.sx + o)));
+            const V x = kStoreZFirst ? hn::Load(d, s.x + o) : v.x;
+            const V y = kStoreZFirst ? hn::Load(d, s.y + o) : v.y;
+            const M sameX = hn::And(v.act, hn::Eq(x, hn::Load(d, s.sx + o)));
             if (!hn::AllFalse(d, sameX)) {
-                full = hn::Or(full, hn::And(sameX, hn::Eq(v.y, hn::Load(d, s.sy + o))));
+                full = hn::Or(full, hn::And(sameX, hn::Eq(y, hn::Load(d, s.sy + o))));
             }
             // Save where a power of two lies in (run - kCheckEvery, run]:
             // where run has a bit above the highest of before = run -
@@ -385,11 +417,16 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             const VI run = hn::Sub(v.cnt, opening);
             const VI before = hn::Sub(run, hn::Set(di, kCheckEvery));
             const M save = hn::RebindMask(d, hn::Gt(hn::AndNot(before, run), before));
-            hn::BlendedStore(v.x, save, d, s.sx + o);
-            hn::BlendedStore(v.y, save, d, s.sy + o);
+            hn::BlendedStore(x, save, d, s.sx + o);
+            hn::BlendedStore(y, save, d, s.sy + o);
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
-        StoreGroup(v, s, g);
+        if constexpr (kStoreZFirst) {
+            hn::Store(v.cnt, di, s.cnt + g * kLanes);
+            hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + g * kLanes);
+        } else {
+            StoreGroup(v, s, g);
+        }
         done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
     };
     EachGroup(gs, finish);
