@@ -30,12 +30,12 @@
 //
 // Against the step ceiling (stepCeiling: the bare step with its escape test
 // and count, nothing else in the loop), one thread taking blocks of columns
-// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 83 to
-// 88 % on the start view and 81 to 86 % on the boundary view without the
+// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 84 to
+// 88 % on the start view and 83 to 85 % on the boundary view without the
 // cycle check, 110 % where most pixels run their whole budget; with AVX2 on
-// the same machine: 85 to 87 % on the start view, 81 to 84 % on the
+// the same machine: 86 to 87 % on the start view, 82 to 84 % on the
 // boundary view, 110 %. The cycle check costs 0 to 2 % on the boundary view
-// (runs differ by more). Most of that comes from the rows of
+// (runs differ by about as much). Most of that comes from the rows of
 // r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
 // test and count at each step, 8 operations instead of 10, and the loop of
 // the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
@@ -47,7 +47,8 @@
 // With AVX2 on the boundary view, the stretches' and the refill's asm loops
 // take 70 % of the time. Replacing a part's work by a rough stand-in with
 // the same control flow shows what it costs: counting from the rows after
-// refill chunks 5 points of the ceiling, at a batch's end 1.6.
+// refill chunks 5 points of the ceiling (before CountRowsPair), at a
+// batch's end 1.6.
 // Measured and no faster: three, five or six groups with AVX2 (five with
 // the stretches in asm too: the stretches gain 5 %, the rest loses more);
 // five or six with AVX-512; 32-step chunks (once best, before the opening's
