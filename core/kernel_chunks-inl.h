@@ -259,12 +259,16 @@ HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
                  hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
 }
 
+// kWithZ false: z is stored already.
+template <bool kWithZ = true>
 HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
     const D d;
     const size_t o = g * kLanes;
-    hn::Store(v.x, d, s.x + o);
-    hn::Store(v.y, d, s.y + o);
-    hn::Store(v.diff, d, s.diff + o);
+    if constexpr (kWithZ) {
+        hn::Store(v.x, d, s.x + o);
+        hn::Store(v.y, d, s.y + o);
+        hn::Store(v.diff, d, s.diff + o);
+    }
     hn::Store(v.cnt, DI(), s.cnt + o);
     hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
 }
@@ -421,12 +425,7 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             hn::BlendedStore(y, save, d, s.sy + o);
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
-        if constexpr (kStoreZFirst) {
-            hn::Store(v.cnt, di, s.cnt + g * kLanes);
-            hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + g * kLanes);
-        } else {
-            StoreGroup(v, s, g);
-        }
+        StoreGroup<!kStoreZFirst>(v, s, g);
         done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
     };
     EachGroup(gs, finish);
