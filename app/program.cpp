@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <QApplication>
+
 namespace app {
 
 Program::Program(core::Platform& platform, compute::CountSource* counts)
@@ -76,9 +78,11 @@ void Program::setRepLocked(bool locked) {
 }
 
 void Program::focusSize() {
-    // Setting the focus alone only records it while another window is
-    // active; the keyboard follows the active window.
-    kest_.activateWindow();
+    // While another program is active the focus is only recorded: the size
+    // box has the keyboard once the user comes back to the control window.
+    if (QApplication::activeWindow() != nullptr) {
+        kest_.activateWindow();
+    }
     kest_.tSc()->setFocus(Qt::OtherFocusReason);
 }
 

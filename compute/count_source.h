@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "core/view.h"
@@ -16,6 +17,14 @@ public:
     // Counts of one column into out[0..800] (by row); the first faulting row
     // in sweep order (800 down to 0), or -1.
     virtual int column(int col, int32_t* out) = 0;
+    // Waits at most `timeout` for column col (the next one the run takes);
+    // true when column(col) will return without computing or waiting. A
+    // source that computes on the calling thread is always ready.
+    virtual bool waitReady(int col, std::chrono::milliseconds timeout) {
+        (void)col;
+        (void)timeout;
+        return true;
+    }
 };
 
 }  // namespace compute

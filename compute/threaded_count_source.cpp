@@ -55,6 +55,20 @@ void ThreadedCountSource::finish(int col, int faultRow) {
     faultRow_[static_cast<size_t>(col)] = faultRow;
     state_[static_cast<size_t>(col)].store(kDone, std::memory_order_release);
     state_[static_cast<size_t>(col)].notify_all();
+    // Taking the lock orders this column's end against a waiter between its
+    // test and its sleep, so no wake-up is lost.
+    { const std::lock_guard<std::mutex> lock(readyMutex_); }
+    ready_.notify_all();
+}
+
+bool ThreadedCountSource::waitReady(int col, std::chrono::milliseconds timeout) {
+    const auto& state = state_[static_cast<size_t>(col)];
+    const auto done = [&] { return state.load(std::memory_order_acquire) == kDone; };
+    if (done()) {
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(readyMutex_);
+    return ready_.wait_for(lock, timeout, done);
 }
 
 void ThreadedCountSource::compute(int col0, int ncols) {

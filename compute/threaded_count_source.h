@@ -28,6 +28,7 @@ public:
 
     void begin(const core::View& view, double lim, int32_t rep) override;
     int column(int col, int32_t* out) override;
+    bool waitReady(int col, std::chrono::milliseconds timeout) override;
 
 private:
     enum : int { kFree = 0, kClaimed = 1, kDone = 2 };
@@ -44,6 +45,9 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
+    // Finished columns, for a sweep waiting with a time limit.
+    std::mutex readyMutex_;
+    std::condition_variable ready_;
     uint64_t generation_ = 0;
     int busy_ = 0;
     bool stop_ = false;

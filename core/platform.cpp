@@ -6,6 +6,11 @@
 
 namespace core {
 
+void Platform::processEventsUntil(const std::function<bool()>& done) {
+    while (!done()) {
+    }
+}
+
 void reportAndEnd(Platform& platform, int err, const std::string& fixedText) {
     platform.messageBox(formatHashes(err) + fixedText);
     platform.endProgram();

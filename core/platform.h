@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace core {
@@ -22,6 +23,12 @@ public:
 
     // Runs every pending event handler to its end, nested in the caller.
     virtual void processEvents() = 0;
+
+    // Handles events as they arrive, nested in the caller, until done()
+    // holds; done() may block for a few milliseconds. A caller waiting for
+    // work to finish stays open to a close this way. This one handles no
+    // events and only waits.
+    virtual void processEventsUntil(const std::function<bool()>& done);
 
     // Modal box with one OK button and the caption "Quarlo"; returns once
     // the user has closed it.

@@ -96,6 +96,10 @@ void Handlers::startClicked() {
     const float start = platform_.secondsSinceMidnight();
     counts_.begin(in->view, w_.EscLim, in->rep);
     for (int col = 0; col < core::kPicSide; ++col) {
+        // A column may take seconds. Events handled while it is computed
+        // meet the same state as at the end of the column before, and a
+        // close acts within a few milliseconds.
+        platform_.processEventsUntil([&] { return counts_.waitReady(col, kEventSlice); });
         const int faultRow = counts_.column(col, column_.data());
         if (faultRow >= 0) {
             // The pixels before the fault in sweep order (from row 800 up)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,19 @@ inline constexpr const char* kOverflowReport = "実行時エラー '6':\n\nオ�
 
 // The event handlers of the two windows: start-up, START, the colour-mode
 // box, and the pointer over the picture.
+//
+// A run (startClicked) handles events nested in it: after each column, and
+// while it waits for the next one to be computed. Either way the handlers
+// that run then see the count grid and the surface as they are at the end
+// of the last column painted. Which of them may run then, and what guards
+// each:
+//   - mouseMoved: reads the run's own view (PicXc, PicYc, PicSc, already
+//     set); nothing to guard.
+//   - clicked: does nothing while START is disabled.
+//   - colourModeChanged: repaints from the count grid, which holds the
+//     columns reached; the run goes on with its own mode afterwards.
+//   - startClicked: cannot run, START is disabled.
+//   - a close of the control window: ends the program there, unsaved.
 class Handlers {
 public:
     Handlers(core::Platform& platform, Surface& img, Controls& controls, LibW& w,
@@ -37,6 +51,9 @@ public:
     void mouseMoved(float x, float y);
     // A click on the picture: the next view, and a mark on the picture.
     void clicked();
+
+    // How long a run waits for a column before it handles events again.
+    static constexpr std::chrono::milliseconds kEventSlice{4};
 
 private:
     // What START reads from the boxes, every number already checked.

@@ -1,6 +1,7 @@
 #include "ui/control_window.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPalette>
 #include <limits>
 
@@ -66,6 +67,7 @@ Kest::Kest(QWidget* parent) : QWidget(parent) {
     cStar_->setFont(controlFont(true));
     cStar_->setAutoDefault(false);  // Enter and Escape in a box do not press it
     cStar_->setDefault(false);
+    cStar_->installEventFilter(this);  // Enter on START itself does
 
     // Focus order: tYY, tXX, tSc, tYc, cStar, tCol, tRep, tXc, then tYY again.
     QWidget* order[] = {tYY_, tXX_, tSc_, tYc_, cStar_, tCol_, tRep_, tXc_};
@@ -115,6 +117,21 @@ bool Kest::event(QEvent* event) {
         return true;
     }
     return QWidget::event(event);
+}
+
+bool Kest::eventFilter(QObject* watched, QEvent* event) {
+    // A focused push button is pressed by Space (Qt does that) and by Enter.
+    if (watched == cStar_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            if (!key->isAutoRepeat() && cStar_->isEnabled()) {
+                cStar_->click();
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Kest::closeEvent(QCloseEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <cmath>
 
 #include "core/view.h"
 #include "ui/control_window.h"
@@ -56,13 +57,28 @@ void ImgView::paintEvent(QPaintEvent* event) {
     }
 }
 
+QPointF pictureCell(const QPointF& logical, qreal deviceRatio) {
+    // A device pixel's centre lies half a device pixel past its corner; at
+    // a scale of 1 the corner is already the picture pixel.
+    const qreal half = deviceRatio > 0 ? 0.5 / deviceRatio : 0.5;
+    return {std::floor(logical.x() + half), std::floor(logical.y() + half)};
+}
+
 void ImgView::mouseMoveEvent(QMouseEvent* event) {
-    const QPointF p = event->position();
-    emit mouseMoved(static_cast<float>(p.x()), static_cast<float>(p.y()));
+    // The window's own position is unrounded; the widget's may be rounded
+    // to whole logical pixels, one device pixel off on a scaled screen.
+    const QPointF local = event->scenePosition() - QPointF(mapTo(window(), QPoint(0, 0)));
+    const QPointF cell = pictureCell(local, devicePixelRatioF());
+    emit mouseMoved(static_cast<float>(cell.x()), static_cast<float>(cell.y()));
 }
 
 void ImgView::mousePressEvent(QMouseEvent* event) {
     pressed_ = event->button() == Qt::LeftButton;
+    // A click on the picture takes the keyboard away from the control
+    // window's boxes, with or without a window manager to do it.
+    if (!window()->isActiveWindow()) {
+        window()->activateWindow();
+    }
 }
 
 void ImgView::mouseReleaseEvent(QMouseEvent* event) {
@@ -75,9 +91,9 @@ void ImgView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 Disp::Disp(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
-    // The picture takes no keys. Showing it, or clicking it, leaves the
-    // keyboard with the control window, where the user types.
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    // Showing the picture leaves the keyboard where it is; a click on it
+    // makes it the active window, which drops every key.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Form1"));
     setFont(controlFont());

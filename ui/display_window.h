@@ -8,6 +8,11 @@
 
 namespace ui {
 
+// The picture pixel that holds a pointer at `logical` (the surface's own
+// logical pixels) on a screen of deviceRatio device pixels to one: the one
+// painted under the device pixel the pointer is on.
+QPointF pictureCell(const QPointF& logical, qreal deviceRatio);
+
 // The picture surface on screen: paints itself from the persistent image it
 // is given and reports pointer moves and clicks in pixels.
 class ImgView : public QWidget {
@@ -27,7 +32,7 @@ public:
     static constexpr int kFrameMs = 16;  // about 60 refreshes a second
 
 signals:
-    void mouseMoved(float x, float y);  // pixels, unrounded
+    void mouseMoved(float x, float y);  // the picture pixel under the pointer
     void clicked();
 
 protected:

@@ -29,6 +29,12 @@ void QtPlatform::processEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void QtPlatform::processEventsUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
 void QtPlatform::messageBox(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quarlo"), QString::fromStdString(text),
                     QMessageBox::Ok);

@@ -13,6 +13,7 @@ public:
     std::string dateText() const override;
     std::string timeText() const override;
     void processEvents() override;
+    void processEventsUntil(const std::function<bool()>& done) override;
     void messageBox(const std::string& text) override;
     [[noreturn]] void endProgram() override;
 };

@@ -34,6 +34,10 @@ protected:
         dir.write("Color.Ini", kPalette);
         program = std::make_unique<app::Program>(platform);
         program->start();
+        // The user works in the program: its control window is active, so
+        // the end of a run hands it the keyboard.
+        program->kest().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&program->kest()));
     }
 
     void pressStart() { QTest::mouseClick(program->kest().cStar(), Qt::LeftButton); }
@@ -119,8 +123,6 @@ TEST_F(Run, KeysDuringARunReachNoBox) {
     for (Box b : {Box::tXc, Box::tYc, Box::tSc, Box::tRep, Box::tCol}) {
         before.push_back(program->text(b));
     }
-    program->kest().activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&program->kest()));
     int column = -1;
     platform.onProcessEvents = [&] {
         if (++column != 10) {

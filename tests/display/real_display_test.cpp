@@ -6,6 +6,7 @@
 #include <locale.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <ostream>
 #include <thread>
 
@@ -110,7 +111,132 @@ TEST_P(RealDisplay, QtCommandLineOptionsChangeNothing) {
     EXPECT_TRUE(p.waitForPicture("M000.Bmp", 10s));
 }
 
+// A view whose START takes about a minute: the run is surely going when
+// the test acts.
+void setSlowView(const ProgramUnderX& p) {
+    p.setBox(C::tXc, "0.25");
+    p.setBox(C::tYc, "0");
+    p.setBox(C::tSc, "1E-8");
+    p.setBox(C::tRep, "1000000");
+}
+
+TEST_P(RealDisplay, KeysAfterAClickOnThePictureReachNoBox) {
+    XSession x(GetParam().windowManager);
+    ProgramUnderX p(x, underTest());
+    p.click(C::cStar);
+    ASSERT_TRUE(p.waitForPicture("M000.Bmp"));
+    p.waitForIdle();
+    // With the keyboard in the colour-mode box, a click on the picture
+    // zooms and takes the keyboard: digits would repaint and save.
+    p.click(C::tCol);
+    p.clickPicture(100, 700);
+    p.type("399");
+    p.key("BackSpace Return");
+    EXPECT_EQ(p.box(C::tCol), "0");
+    EXPECT_EQ(p.box(C::tXc), "-1.5000000000000");
+    EXPECT_EQ(p.box(C::tSc), "0.2000000000000");
+    EXPECT_EQ(p.pictures(), std::vector<std::string>{"M000.Bmp"});
+}
+
+TEST_P(RealDisplay, AnotherProgramActiveDuringARunStaysActive) {
+    XSession x(GetParam().windowManager);
+    ProgramUnderX p(x, underTest());
+    p.setBox(C::tXc, "-0.75");
+    p.setBox(C::tYc, "0.1");
+    p.setBox(C::tSc, "0.05");
+    p.setBox(C::tRep, "40000");  // a few seconds
+    x.spawn({"xmessage", "-geometry", "+300+880", "another program"});
+    std::string other;
+    ASSERT_TRUE(testsupport::eventually([&] {
+        other = x.run({"xdotool", "search", "--onlyvisible", "--name", "^xmessage$"});
+        return !other.empty();
+    }));
+    p.click(C::cStar);
+    x.activate(other);
+    ASSERT_TRUE(p.pictures().empty()) << "the run ended before the other program was active";
+    ASSERT_TRUE(p.waitForPicture("M000.Bmp", 60s));
+    // The end of the run follows the picture within milliseconds; it must
+    // leave the other program active.
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    while (std::chrono::steady_clock::now() < until) {
+        ASSERT_EQ(x.activeWindow(), other);
+        std::this_thread::sleep_for(50ms);
+    }
+    // Back in the control window through the window manager, not a click
+    // into a box: the keyboard waits in the size box.
+    x.activate(p.controlWindow());
+    p.type("7");
+    EXPECT_EQ(p.box(C::tSc), "0.057");
+}
+
+TEST_P(RealDisplay, CloseDuringASlowRunEndsAtOnce) {
+    if (!GetParam().windowManager) {
+        GTEST_SKIP() << "without a window manager nothing closes a window";
+    }
+    XSession x(GetParam().windowManager);
+    ProgramUnderX p(x, underTest());
+    setSlowView(p);
+    p.click(C::cStar);
+    std::this_thread::sleep_for(500ms);  // well into the first columns
+    x.run({"wmctrl", "-i", "-c", p.controlWindow()});
+    const auto took = p.waitForExit(5s);
+    ASSERT_TRUE(took.has_value()) << "the program did not end";
+    std::cout << "close to exit: " << took->count() << " ms\n";
+    RecordProperty("close_ms", static_cast<int>(took->count()));
+    EXPECT_LT(*took, 1s);
+    EXPECT_TRUE(p.pictures().empty());
+}
+
+TEST_P(RealDisplay, EnterAndSpaceOnAFocusedStartRunOnceEach) {
+    XSession x(GetParam().windowManager);
+    ProgramUnderX p(x, underTest());
+    // Enter and Escape in a box press nothing; tSc, tYc, then START.
+    p.click(C::tSc);
+    p.key("Return Escape Tab Tab Return");
+    ASSERT_TRUE(p.waitForPicture("M000.Bmp"));
+    p.waitForIdle();  // the keyboard in tYc, START next
+    p.key("Tab space");
+    ASSERT_TRUE(p.waitForPicture("M001.Bmp"));
+    p.waitForIdle();
+    EXPECT_EQ(p.pictures(), (std::vector<std::string>{"M000.Bmp", "M001.Bmp"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Desks, RealDisplay,
+                         ::testing::Values(Desk{"Bare", false}, Desk{"Openbox", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// On a screen scaled 2x each picture pixel is 2 x 2 device pixels: the
+// pointer on either of them reads and zooms that picture pixel.
+class ScaledDisplay : public RealDisplay {};
+
+TEST_P(ScaledDisplay, ReadOutAndZoomTakeThePixelUnderThePointer) {
+    XSession x(GetParam().windowManager, "2400x1800x24");
+    ProgramUnderX p(x, underTest(), {}, {{"QT_SCALE_FACTOR", "2"}});
+    p.click(C::cStar);
+    ASSERT_TRUE(p.waitForPicture("M000.Bmp"));
+    p.waitForIdle();
+    const struct {
+        int x, y;  // device pixel
+        const char* readX;
+        const char* readY;
+    } spots[] = {
+        {1200, 400, " 1.0000000000000", " 1.0000000000000"},
+        {1201, 401, " 1.0000000000000", " 1.0000000000000"},
+        {1203, 403, " 1.0050000000000", " 0.9950000000000"},
+    };
+    for (const auto& s : spots) {
+        p.moveToDisplayPixel(s.x, s.y);
+        EXPECT_EQ(p.box(C::tXX), s.readX) << s.x << ',' << s.y;
+        EXPECT_EQ(p.box(C::tYY), s.readY) << s.x << ',' << s.y;
+    }
+    p.moveToDisplayPixel(201, 1401);
+    x.run({"xdotool", "click", "1"});
+    EXPECT_EQ(p.box(C::tXc), "-1.5000000000000");
+    EXPECT_EQ(p.box(C::tYc), "-1.5000000000000");
+    EXPECT_EQ(p.box(C::tSc), "0.2000000000000");
+}
+
+INSTANTIATE_TEST_SUITE_P(Desks, ScaledDisplay,
                          ::testing::Values(Desk{"Bare", false}, Desk{"Openbox", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 

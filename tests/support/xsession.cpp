@@ -122,13 +122,24 @@ Spot spotOf(ProgramUnderX::Control c) {
 
 }  // namespace
 
-XSession::XSession(bool windowManager) {
+bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+XSession::XSession(bool windowManager, const std::string& screen) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     xPid_ = start(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+        {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
         {}, -1, fds[1]);
     ::close(fds[1]);
     // The server writes its number and a newline once it listens, and keeps
@@ -182,6 +193,15 @@ pid_t XSession::spawn(const std::vector<std::string>& argv,
     return start(argv, env);
 }
 
+std::string XSession::activeWindow() const {
+    return windowManager() ? run({"xdotool", "getactivewindow"})
+                           : run({"xdotool", "getwindowfocus"});
+}
+
+void XSession::activate(const std::string& window) const {
+    run({"xdotool", windowManager() ? "windowactivate" : "windowfocus", "--sync", window});
+}
+
 ProgramUnderX::ProgramUnderX(const XSession& x, const std::string& executable,
                              const std::vector<std::string>& args,
                              const std::map<std::string, std::string>& env)
@@ -196,6 +216,9 @@ ProgramUnderX::ProgramUnderX(const XSession& x, const std::string& executable,
     std::filesystem::copy_file(exe.parent_path() / "Color.Ini", folder_ / "Color.Ini");
     std::vector<std::string> argv{(folder_ / "quarlo").string()};
     argv.insert(argv.end(), args.begin(), args.end());
+    if (const auto scale = env.find("QT_SCALE_FACTOR"); scale != env.end()) {
+        scale_ = std::stod(scale->second);
+    }
     std::map<std::string, std::string> fullEnv = env;
     fullEnv.emplace("QT_QPA_PLATFORM", "xcb");
     pid_ = x_.spawn(argv, fullEnv);
@@ -219,8 +242,8 @@ ProgramUnderX::~ProgramUnderX() {
 
 void ProgramUnderX::click(Control c) const {
     const Spot s = spotOf(c);
-    x_.run({"xdotool", "mousemove", "--window", kest_, std::to_string(s.x), std::to_string(s.y),
-            "click", "1"});
+    x_.run({"xdotool", "mousemove", "--window", kest_, std::to_string(int(s.x * scale_)),
+            std::to_string(int(s.y * scale_)), "click", "1"});
 }
 
 void ProgramUnderX::setBox(Control c, const std::string& text) const {
@@ -249,6 +272,10 @@ void ProgramUnderX::clickPicture(int x, int y) const {
 }
 
 void ProgramUnderX::moveToPicture(int x, int y) const {
+    moveToDisplayPixel(int(x * scale_), int(y * scale_));
+}
+
+void ProgramUnderX::moveToDisplayPixel(int x, int y) const {
     const std::string found = x_.run({"xdotool", "search", "--onlyvisible", "--name", "^Form1$"});
     const std::string disp = found.substr(0, found.find('\n'));
     if (disp.empty()) {
@@ -260,6 +287,39 @@ void ProgramUnderX::moveToPicture(int x, int y) const {
 
 void ProgramUnderX::type(const std::string& text) const {
     x_.run({"xdotool", "type", "--delay", "1", "--", text});
+}
+
+void ProgramUnderX::key(const std::string& keys) const {
+    std::vector<std::string> argv{"xdotool", "key", "--delay", "20"};
+    for (size_t from = 0; from < keys.size();) {
+        const size_t to = std::min(keys.find(' ', from), keys.size());
+        argv.push_back(keys.substr(from, to - from));
+        from = to + 1;
+    }
+    x_.run(argv);
+}
+
+void ProgramUnderX::waitForIdle() const {
+    // A copy out of a box is served by the event loop, which the run holds
+    // until it has saved, loaded back and enabled START. An empty box
+    // would copy nothing, and the read would wait for its timeout.
+    if (box(Control::tYc).empty()) {
+        throw std::runtime_error("the program does not answer");
+    }
+}
+
+std::optional<std::chrono::milliseconds> ProgramUnderX::waitForExit(
+    std::chrono::milliseconds timeout) {
+    const auto start = std::chrono::steady_clock::now();
+    while (::waitpid(pid_, nullptr, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() - start > timeout) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    pid_ = -1;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
 }
 
 bool ProgramUnderX::waitForPicture(const std::string& name,

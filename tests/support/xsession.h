@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,8 @@ namespace testsupport {
 // cost of painting through the server. Everything stops with the object.
 class XSession {
 public:
-    explicit XSession(bool windowManager);
+    // screen: Xvfb's WIDTHxHEIGHTxDEPTH.
+    explicit XSession(bool windowManager, const std::string& screen = "1280x1024x24");
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
@@ -28,6 +31,13 @@ public:
     // Starts a program on this display; extra holds added environment.
     pid_t spawn(const std::vector<std::string>& argv,
                 const std::map<std::string, std::string>& extra = {}) const;
+
+    // The window that has the keyboard: the window manager's active window,
+    // or without one the X input focus.
+    std::string activeWindow() const;
+    // Makes a window active as the user does through the window manager, or
+    // without one gives it the X input focus; returns once it is.
+    void activate(const std::string& window) const;
 
 private:
     pid_t xPid_ = -1;
@@ -48,6 +58,7 @@ public:
     ProgramUnderX& operator=(const ProgramUnderX&) = delete;
 
     const std::filesystem::path& folder() const { return folder_; }
+    pid_t pid() const { return pid_; }
     const std::string& controlWindow() const { return kest_; }
 
     // The centre of each control of the control window.
@@ -60,6 +71,18 @@ public:
     // A click on the picture at (x, y) of the display window.
     void clickPicture(int x, int y) const;
     void moveToPicture(int x, int y) const;
+    // The pointer on device pixel (x, y) of the display window, whatever
+    // the program's scale.
+    void moveToDisplayPixel(int x, int y) const;
+    // Keys as xdotool names them, between blanks: "Tab Tab space".
+    void key(const std::string& keys) const;
+    // Waits until the run that made the newest picture has ended: the
+    // program handles no input until then, and a read of a box needs it.
+    // Leaves the keyboard in tYc, which must not be empty.
+    void waitForIdle() const;
+    // Waits for the program to end; the time it took, or nothing after the
+    // timeout.
+    std::optional<std::chrono::milliseconds> waitForExit(std::chrono::milliseconds timeout);
     // Keys to whichever window has the keyboard, as xdotool types them.
     void type(const std::string& text) const;
 
@@ -73,6 +96,11 @@ private:
     std::filesystem::path folder_;
     pid_t pid_ = -1;
     std::string kest_;  // X window id of the control window
+    double scale_ = 1;  // device pixels to one of the program's pixels
 };
+
+// Polls cond until it holds; false after the timeout.
+bool eventually(const std::function<bool()>& cond,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace testsupport

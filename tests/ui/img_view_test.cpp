@@ -57,4 +57,27 @@ TEST(ImgView, BurstOfChangesRepaintsOncePerFrameAndShowsTheLast) {
         << changes << " changes in " << ms << " ms";
 }
 
+
+// The pointer on a device pixel reads the picture pixel painted there,
+// at every scale; positions arrive in the surface's logical pixels.
+TEST(ImgView, PointerTakesThePicturePixelUnderIt) {
+    const struct {
+        qreal scale;
+        int device;  // device pixel the pointer is on
+        int picture;
+    } rows[] = {
+        {1.0, 0, 0},       {1.0, 600, 600},    {1.0, 800, 800},
+        {2.0, 1200, 600},  {2.0, 1201, 600},   {2.0, 1202, 601},   {2.0, 1, 0},
+        {1.5, 900, 600},   {1.5, 901, 601},    {1.5, 902, 601},    {1.5, 903, 602},
+        {1.25, 750, 600},  {1.25, 751, 601},   {1.25, 752, 602},   {1.25, 1, 1},
+        {1.25, 0, 0},      {2.0, -1, -1},
+    };
+    for (const auto& r : rows) {
+        // Painted under a device pixel: the picture pixel under its centre.
+        const qreal logical = r.device / r.scale;
+        const QPointF cell = ui::pictureCell(QPointF(logical, logical), r.scale);
+        EXPECT_EQ(cell, QPointF(r.picture, r.picture)) << r.scale << " at " << r.device;
+    }
+}
+
 }  // namespace
