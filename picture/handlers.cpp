@@ -110,7 +110,7 @@ void Handlers::startClicked() {
         }
         paintColumn(col, column_.data(), in->rep, in->mode);
         w_.RunSec = core::runSeconds(start, platform_.secondsSinceMidnight());
-        DispPara(platform_, img_, controls_, w_, col);
+        DispPara(platform_, img_, controls_, w_, col, &strip_);
         platform_.processEvents();
     }
 
@@ -146,7 +146,7 @@ void Handlers::colourModeChanged() {
         }
         paintColumn(col, column_.data(), rep.value, mode.value);
     }
-    DispPara(platform_, img_, controls_, w_, core::kPicSide - 1);
+    DispPara(platform_, img_, controls_, w_, core::kPicSide - 1, &strip_);
     saveAndReload();
 }
 

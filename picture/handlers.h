@@ -11,6 +11,7 @@
 #include "core/view.h"
 #include "picture/controls.h"
 #include "picture/program_state.h"
+#include "picture/strip.h"
 #include "picture/surface.h"
 
 namespace picture {
@@ -82,6 +83,7 @@ private:
     compute::CountSource& counts_;
     std::vector<int32_t> column_;   // counts of the column being swept, by row
     std::vector<int32_t> colours_;  // its colours, by row
+    StripMemo strip_;               // the strip as last drawn on img_
 };
 
 }  // namespace picture

@@ -34,8 +34,11 @@ void Surface::setColumn(int col, const int32_t* coloursByRow, int firstRow) {
     if (static_cast<unsigned>(col) >= kWidth || firstRow >= core::kPicSide) {
         return;
     }
+    // One detach check for the column, not one a pixel.
+    uchar* const bits = image_.bits();
+    const qsizetype stride = image_.bytesPerLine();
     for (int row = firstRow; row < core::kPicSide; ++row) {
-        reinterpret_cast<QRgb*>(image_.scanLine(row))[col] = toRgb(coloursByRow[row]);
+        reinterpret_cast<QRgb*>(bits + row * stride)[col] = toRgb(coloursByRow[row]);
     }
     dirty_ |= QRect(col, firstRow, 1, core::kPicSide - firstRow);
 }
@@ -175,6 +178,9 @@ void Surface::flush() {
 }
 
 void Surface::changed(const QRect& area) {
+    if (area.bottom() >= core::kPicSide) {
+        ++stripWrites_;
+    }
     // Reported apart: the gathered pixels are usually a column, the area
     // the strip, and their union would be the whole surface.
     const QRect gathered = dirty_;

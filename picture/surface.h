@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QImage>
 #include <QRect>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -33,6 +34,9 @@ public:
         if (static_cast<unsigned>(col) < kWidth && static_cast<unsigned>(row) < kHeight) {
             reinterpret_cast<QRgb*>(image_.scanLine(row))[col] = toRgb(colour);
             dirty_ |= QRect(col, row, 1, 1);
+            if (row >= core::kPicSide) {
+                ++stripWrites_;
+            }
         }
     }
     // Sets rows firstRow..800 of a column of the picture from colours
@@ -59,6 +63,10 @@ public:
 
     const QImage& image() const { return image_; }
     void flush();
+
+    // Counts the drawings that may have changed the strip's rows: equal
+    // counts before and after mean the strip is as it was.
+    uint64_t stripWrites() const { return stripWrites_; }
 
     static QRgb toRgb(int32_t colour) {
         return qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
@@ -92,6 +100,7 @@ private:
     std::unordered_map<std::string, Stamp> stamps_;
     int textX_ = 0;
     int textY_ = 0;
+    uint64_t stripWrites_ = 0;
     std::function<void(const QRect&)> onChanged_;
 };
 

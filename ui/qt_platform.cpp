@@ -13,16 +13,32 @@ std::string QtPlatform::programFolder() const {
     return QCoreApplication::applicationDirPath().toStdString();
 }
 
+const QtPlatform::Second& QtPlatform::localSecond(qint64 msecsSinceEpoch) const {
+    const qint64 sinceEpoch = msecsSinceEpoch >= 0 ? msecsSinceEpoch / 1000
+                                                   : -((-msecsSinceEpoch + 999) / 1000);
+    if (sinceEpoch != second_.sinceEpoch) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(sinceEpoch, Qt::LocalTime);
+        second_.sinceEpoch = sinceEpoch;
+        second_.msecsSinceMidnight = local.time().msecsSinceStartOfDay();
+        second_.date = local.date().toString(QStringLiteral("yyyy/MM/dd")).toStdString();
+        second_.time = local.time().toString(QStringLiteral("H:mm:ss")).toStdString();
+    }
+    return second_;
+}
+
 float QtPlatform::secondsSinceMidnight() const {
-    return static_cast<float>(QTime::currentTime().msecsSinceStartOfDay()) / 1000.0f;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const Second& s = localSecond(now);
+    const qint64 intoSecond = now - s.sinceEpoch * 1000;
+    return static_cast<float>(s.msecsSinceMidnight + static_cast<int>(intoSecond)) / 1000.0f;
 }
 
 std::string QtPlatform::dateText() const {
-    return QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")).toStdString();
+    return localSecond(QDateTime::currentMSecsSinceEpoch()).date;
 }
 
 std::string QtPlatform::timeText() const {
-    return QTime::currentTime().toString(QStringLiteral("H:mm:ss")).toStdString();
+    return localSecond(QDateTime::currentMSecsSinceEpoch()).time;
 }
 
 void QtPlatform::processEvents() {

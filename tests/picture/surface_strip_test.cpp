@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
@@ -353,6 +355,56 @@ TEST_F(Strip, TimeAndDateFieldsShowTheRunSecondsAndTheClock) {
                 ASSERT_EQ(image.pixel(x, y), expected.pixel(x, y)) << x << ',' << y;
             }
         }
+    }
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+// A strip drawn with the memo of its last drawing has the pixels of one
+// drawn whole, whatever came between: texts that change, a shorter line
+// after a recolouring's full one, other drawings on the strip's rows.
+TEST_F(Strip, DrawingWithTheMemoEqualsDrawingWhole) {
+    const struct {
+        const char* name;
+        std::function<void(Surface&, FakeControls&, picture::LibW&)> between;
+        int column;
+    } steps[] = {
+        {"first", nullptr, 0},
+        {"next_column", nullptr, 1},
+        {"several_columns", nullptr, 9},
+        {"same_column", nullptr, 9},
+        {"seconds", [](Surface&, FakeControls&, picture::LibW& lw) { lw.RunSec = 13; }, 10},
+        {"colour_box", [](Surface&, FakeControls& c, picture::LibW&) { c.col = "3"; }, 11},
+        {"recoloured_whole", nullptr, 800},
+        {"shorter_line", nullptr, 12},
+        {"mark_over_strip", [](Surface& s, FakeControls&, picture::LibW&) {
+             s.boxOutline(300, 780, 400, 810, 0x0000FF);
+         }, 13},
+        {"pixel_in_strip", [](Surface& s, FakeControls&, picture::LibW&) {
+             s.setPixel(700, 802, 0x00FF00);
+         }, 14},
+        {"pixel_in_picture", [](Surface& s, FakeControls&, picture::LibW&) {
+             s.setPixel(700, 800, 0x00FF00);
+         }, 15},
+        {"picture_restored", [](Surface& s, FakeControls&, picture::LibW&) {
+             s.setPicture(noise(3));
+         }, 16},
+        {"column_painted", [](Surface& s, FakeControls&, picture::LibW&) {
+             const std::vector<int32_t> colours(801, 0xFF0000);
+             s.setColumn(17, colours.data());
+         }, 17},
+    };
+    Surface whole;
+    FakeControls wholeControls;
+    picture::LibW wholeW = w;
+    picture::StripMemo memo;
+    for (const auto& step : steps) {
+        if (step.between) {
+            step.between(img, controls, w);
+            step.between(whole, wholeControls, wholeW);
+        }
+        picture::DispPara(platform, img, controls, w, step.column, &memo);
+        picture::DispPara(platform, whole, wholeControls, wholeW, step.column);
+        ASSERT_EQ(img.image(), whole.image()) << step.name;
     }
     EXPECT_TRUE(platform.messages.empty());
 }
