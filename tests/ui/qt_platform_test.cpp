@@ -6,7 +6,10 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
+#include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -24,6 +27,29 @@ TEST(QtPlatform, ClockAndTexts) {
                     .hasMatch())
         << p.timeText();
     EXPECT_EQ(p.programFolder(), QCoreApplication::applicationDirPath().toStdString());
+}
+
+// The clock works the local time out once a second; in zones whose offset
+// is not whole hours it still agrees with Qt's own local time.
+TEST(QtPlatform, ClockAgreesWithTheLocalTimeInEveryZone) {
+    const QByteArray before = qgetenv("TZ");
+    for (const char* zone : {"UTC", "Asia/Kathmandu", "America/St_Johns", "Pacific/Chatham"}) {
+        qputenv("TZ", zone);
+        tzset();
+        ui::QtPlatform p;
+        for (int i = 0; i < 3; ++i) {
+            const int qt = QTime::currentTime().msecsSinceStartOfDay();
+            const float ours = p.secondsSinceMidnight();
+            const float diff = std::abs(ours - static_cast<float>(qt) / 1000.0f);
+            // Readings a moment apart, unless midnight fell between them.
+            EXPECT_TRUE(diff < 0.5f || diff > 86399.0f) << zone << ": " << ours << " vs " << qt;
+            EXPECT_EQ(p.dateText(),
+                      QDate::currentDate().toString("yyyy/MM/dd").toStdString()) << zone;
+            QTest::qWait(400);
+        }
+    }
+    qputenv("TZ", before);
+    tzset();
 }
 
 TEST(QtPlatform, MessageBoxIsModalWithCaptionAndOk) {
