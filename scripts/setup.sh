@@ -38,7 +38,7 @@ if [ "$mode" = test ]; then
         libgtest-dev libgmock-dev libbenchmark-dev
         binutils
         clang libclang-rt-14-dev
-        xvfb xauth xdotool openbox wmctrl xclip x11-utils
+        xvfb xauth xdotool openbox wmctrl xclip x11-utils libxtst-dev
         locales
         desktop-file-utils
     )
