@@ -1,6 +1,6 @@
 #include "app/program.h"
 
-#include <QApplication>
+#include "ui/activation.h"
 
 namespace app {
 
@@ -80,7 +80,7 @@ void Program::setRepLocked(bool locked) {
 void Program::focusSize() {
     // While another program is active the focus is only recorded: the size
     // box has the keyboard once the user comes back to the control window.
-    if (QApplication::activeWindow() != nullptr) {
+    if (ui::programIsActive()) {
         kest_.activateWindow();
     }
     kest_.tSc()->setFocus(Qt::OtherFocusReason);

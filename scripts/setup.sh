@@ -24,7 +24,7 @@ esac
 # Compiler, CMake, Qt, Highway and the face the controls are drawn in.
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libxcb1-dev
     libhwy-dev
     fonts-ipafont-gothic fontconfig
 )

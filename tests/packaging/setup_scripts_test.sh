@@ -19,11 +19,11 @@ log="echo \"\$(basename \$0) \$*\" >>$work/calls"
 #   | exit status | what it says (ERE) | call log (ERE; "-": no call)
 rows=(
     "all present|setup.sh test|0|yes|none|:0|0|^$|-"
-    "run: the run set only|setup.sh run|0|no|none|:0|0|needs 9 .*fontconfig|install -y -qq --no-install-recommends cmake g\+\+ make pkg-config qt6-base-dev libgl-dev libhwy-dev fonts-ipafont-gothic fontconfig$"
+    "run: the run set only|setup.sh run|0|no|none|:0|0|needs 10 .*fontconfig|install -y -qq --no-install-recommends cmake g\+\+ make pkg-config qt6-base-dev libgl-dev libxcb1-dev libhwy-dev fonts-ipafont-gothic fontconfig$"
     "test: the rest too|setup.sh test|0|no|none|:0|0|libgtest-dev|fontconfig libgtest-dev .* openbox wmctrl xclip x11-utils libxtst-dev locales desktop-file-utils$"
     "no sudo|setup.sh run|1000|no|none|:0|1|sudo is not installed.*apt-get install --no-install-recommends cmake|-"
     "sudo, no terminal|setup.sh run|1000|no|password|:0|1|no terminal to type it in.*libhwy-dev|-"
-    "sudo, no password|setup.sh run|1000|no|free|:0|0|needs 9 .*Installing them|^sudo env DEBIAN_FRONTEND"
+    "sudo, no password|setup.sh run|1000|no|free|:0|0|needs 10 .*Installing them|^sudo env DEBIAN_FRONTEND"
     "no display|run.sh|0|no|none||1|no display to open.*xvfb-run|-"
     "display|run.sh|0|yes|none|:0|1|^$|^cmake -S"
 )
