@@ -113,47 +113,66 @@ const Surface::Stamp& Surface::stampFor(int x, int y, const QString& text) {
     Stamp& stamp = stamps_[std::move(key)];
 
     // Print the text as printDirect would, once on white and once on black,
-    // into images of the surface's size and format. A pixel that keeps its
-    // background in both is untouched; one that comes out the same in both
-    // is set to that colour whatever lies under it. Any other pixel depends
-    // on the background, and the text is then always drawn directly.
-    QImage onWhite(kWidth, kHeight, QImage::Format_RGB32);
-    QImage onBlack(kWidth, kHeight, QImage::Format_RGB32);
+    // into images of the area around the text (in the surface's format). A
+    // pixel that keeps its background in both is untouched; one that comes
+    // out the same in both is set to that colour whatever lies under it. Any
+    // other pixel depends on the background, and the text is then always
+    // drawn directly; so is a text whose pixels reach the edge of the area
+    // where that is not the surface's edge, since some may lie beyond it.
+    const QFontMetrics metrics(font_);
+    const int advance = metrics.horizontalAdvance(text);
+    const int margin = 2 * metrics.height();
+    const QRect area = QRect(x - margin, y - margin, std::max(advance, 0) + 2 * margin,
+                             metrics.height() + 2 * margin)
+                           .intersected(image_.rect());
+    if (area.isEmpty()) {
+        stamp.advance = advance;
+        stamp.exact = true;  // nothing of the text lands on the surface
+        return stamp;
+    }
+    QImage onWhite(area.size(), QImage::Format_RGB32);
+    QImage onBlack(area.size(), QImage::Format_RGB32);
     onWhite.fill(Qt::white);
     onBlack.fill(Qt::black);
-    const QFontMetrics metrics(font_);
     for (QImage* scratch : {&onWhite, &onBlack}) {
         QPainter painter(scratch);
         if (!painter.isActive()) {
             return stamp;  // not exact: printDirect reports the failure
         }
+        painter.translate(-area.topLeft());
         painter.setRenderHint(QPainter::TextAntialiasing, false);
         painter.setFont(font_);
         painter.setPen(Qt::black);
         painter.drawText(QPoint(x, y + metrics.ascent()), text);
     }
     const QRgb white = qRgb(255, 255, 255), black = qRgb(0, 0, 0);
-    for (int row = 0; row < kHeight; ++row) {
+    for (int row = 0; row < area.height(); ++row) {
         const QRgb* w = reinterpret_cast<const QRgb*>(onWhite.constScanLine(row));
         const QRgb* b = reinterpret_cast<const QRgb*>(onBlack.constScanLine(row));
-        for (int col = 0; col < kWidth; ++col) {
+        const int surfaceRow = area.top() + row;
+        for (int col = 0; col < area.width(); ++col) {
             if (w[col] == white && b[col] == black) {
                 continue;
             }
-            if (w[col] != b[col]) {
+            const int surfaceCol = area.left() + col;
+            const bool cutShort = (row == 0 && surfaceRow > 0) ||
+                                  (row == area.height() - 1 && surfaceRow < kHeight - 1) ||
+                                  (col == 0 && surfaceCol > 0) ||
+                                  (col == area.width() - 1 && surfaceCol < kWidth - 1);
+            if (w[col] != b[col] || cutShort) {
                 stamp.runs.clear();
                 return stamp;
             }
             Stamp::Run* run = stamp.runs.empty() ? nullptr : &stamp.runs.back();
-            if (run == nullptr || run->row != row ||
-                run->left + static_cast<int>(run->colours.size()) != col) {
-                run = &stamp.runs.emplace_back(Stamp::Run{row, col, {}});
+            if (run == nullptr || run->row != surfaceRow ||
+                run->left + static_cast<int>(run->colours.size()) != surfaceCol) {
+                run = &stamp.runs.emplace_back(Stamp::Run{surfaceRow, surfaceCol, {}});
             }
             run->colours.push_back(w[col]);
         }
     }
-    stamp.advance = metrics.horizontalAdvance(text);
-    stamp.changed = QRect(x, y, stamp.advance, metrics.height()).intersected(image_.rect());
+    stamp.advance = advance;
+    stamp.changed = QRect(x, y, advance, metrics.height()).intersected(image_.rect());
     stamp.exact = true;
     return stamp;
 }
