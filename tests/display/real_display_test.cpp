@@ -37,18 +37,25 @@ std::string underTest() {
     return other != nullptr ? other : QUARLO_EXECUTABLE;
 }
 
-// A view that keeps a START busy for a good part of a second.
-void setLongView(const ProgramUnderX& p) {
-    p.setBox(C::tXc, "-0.75");
-    p.setBox(C::tYc, "0.1");
-    p.setBox(C::tSc, "0.05");
-    p.setBox(C::tRep, "10000");
+struct View {
+    const char *xc, *yc, *sc, *rep;
+};
+// A START busy for a good part of a second, and one busy for about a
+// minute: the run is surely going when the test acts.
+constexpr View kLongView{"-0.75", "0.1", "0.05", "10000"};
+constexpr View kSlowView{"0.25", "0", "1E-8", "1000000"};
+
+void setView(const ProgramUnderX& p, const View& v) {
+    p.setBox(C::tXc, v.xc);
+    p.setBox(C::tYc, v.yc);
+    p.setBox(C::tSc, v.sc);
+    p.setBox(C::tRep, v.rep);
 }
 
 TEST_P(RealDisplay, KeyDuringRunChangesNoBoxAndWritesNoFile) {
     XSession x(GetParam().windowManager);
     ProgramUnderX p(x, underTest());
-    setLongView(p);
+    setView(p, kLongView);
     // The key follows the click at once, while the run computes: the
     // disabled START must not hand the keyboard to the colour-mode box.
     x.run({"xdotool", "mousemove", "--window", p.controlWindow(), "220", "56", "click", "1", "type",
@@ -109,15 +116,6 @@ TEST_P(RealDisplay, QtCommandLineOptionsChangeNothing) {
     // START is where it belongs: a mirrored layout would put a box there.
     p.click(C::cStar);
     EXPECT_TRUE(p.waitForPicture("M000.Bmp", 10s));
-}
-
-// A view whose START takes about a minute: the run is surely going when
-// the test acts.
-void setSlowView(const ProgramUnderX& p) {
-    p.setBox(C::tXc, "0.25");
-    p.setBox(C::tYc, "0");
-    p.setBox(C::tSc, "1E-8");
-    p.setBox(C::tRep, "1000000");
 }
 
 TEST_P(RealDisplay, KeysAfterAClickOnThePictureReachNoBox) {
@@ -196,7 +194,7 @@ TEST_P(RealDisplay, CloseDuringASlowRunEndsAtOnce) {
     }
     XSession x(GetParam().windowManager);
     ProgramUnderX p(x, underTest());
-    setSlowView(p);
+    setView(p, kSlowView);
     p.click(C::cStar);
     std::this_thread::sleep_for(500ms);  // well into the first columns
     x.run({"wmctrl", "-i", "-c", p.controlWindow()});
