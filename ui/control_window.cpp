@@ -124,7 +124,7 @@ bool Kest::eventFilter(QObject* watched, QEvent* event) {
     if (watched == cStar_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            key->modifiers() == Qt::NoModifier) {
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             if (!key->isAutoRepeat() && cStar_->isEnabled()) {
                 cStar_->click();
             }

@@ -147,6 +147,34 @@ TEST_F(Run, KeysDuringARunReachNoBox) {
     EXPECT_EQ(QApplication::focusWidget(), program->kest().tSc());
 }
 
+// A focused START is pressed by Enter, the keypad's Enter and Space; Enter
+// and Escape in a box press nothing.
+TEST_F(Run, KeysOnAFocusedStartPressItOnce) {
+    const struct {
+        const char* name;
+        bool onStart;  // else in the size box
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int runs;
+    } rows[] = {
+        {"return", true, Qt::Key_Return, Qt::NoModifier, 1},
+        {"keypad_enter", true, Qt::Key_Enter, Qt::KeypadModifier, 1},
+        {"space", true, Qt::Key_Space, Qt::NoModifier, 1},
+        {"ctrl_return", true, Qt::Key_Return, Qt::ControlModifier, 0},
+        {"return_in_box", false, Qt::Key_Return, Qt::NoModifier, 0},
+        {"escape_in_box", false, Qt::Key_Escape, Qt::NoModifier, 0},
+    };
+    int expected = 0;
+    for (const auto& r : rows) {
+        QWidget* target = r.onStart ? static_cast<QWidget*>(program->kest().cStar())
+                                    : program->kest().tSc();
+        target->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(target, r.key, r.modifiers);
+        expected += r.runs;
+        EXPECT_EQ(files(), expected) << r.name;
+    }
+}
+
 TEST(RunShutdown, ClosingTheControlWindowMidRunWritesNoFile) {
     testsupport::TempDir dir;
     EXPECT_EXIT(
