@@ -4,11 +4,48 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTimer>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "support/tempdir.h"
+
+namespace ui {
+void PrintTo(const Places& p, std::ostream* os) {
+    *os << "{" << p.pictureFolder << ", " << p.palettePath << "}";
+}
+}  // namespace ui
 
 namespace {
+
+namespace fs = std::filesystem;
+using ui::Layout;
+using ui::Places;
+
+// Sets environment variables (nullopt: unset) until it goes, then puts the
+// old values back.
+class EnvScope {
+public:
+    explicit EnvScope(const std::map<const char*, std::optional<std::string>>& values) {
+        for (const auto& [name, value] : values) {
+            saved_[name] =
+                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+            value ? qputenv(name, QByteArray::fromStdString(*value)) : qunsetenv(name);
+        }
+    }
+    ~EnvScope() {
+        for (const auto& [name, value] : saved_) {
+            value ? qputenv(name, *value) : qunsetenv(name);
+        }
+    }
+
+private:
+    std::map<const char*, std::optional<QByteArray>> saved_;
+};
 
 TEST(QtPlatform, ClockAndTexts) {
     ui::QtPlatform p;
@@ -23,7 +60,68 @@ TEST(QtPlatform, ClockAndTexts) {
                     .match(QString::fromStdString(p.timeText()))
                     .hasMatch())
         << p.timeText();
-    EXPECT_EQ(p.programFolder(), QCoreApplication::applicationDirPath().toStdString());
+    EXPECT_EQ((Places{p.pictureFolder(), p.palettePath()}), ui::placesFor(ui::builtLayout()));
+}
+
+TEST(QtPlatform, PlacesOfEachLayout) {
+    // Paths below the scratch home H; E is the executable's folder.
+    struct Row {
+        const char* name;
+        Layout layout;
+        bool configHome;                 // XDG_CONFIG_HOME=H/cfg, else unset
+        std::vector<std::string> files;  // made below H before asking
+        std::string pictures, palette;   // expected; "E/" and "H/" are replaced
+    };
+    const std::string dirs = "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    const Row rows[] = {
+        {"portable_ignores_the_user",
+         Layout::Portable,
+         false,
+         {".config/quarlo/Color.Ini", "Pictures/x"},
+         "E/Bmp",
+         "E/Color.Ini"},
+        {"system_defaults",
+         Layout::System,
+         false,
+         {},
+         "H/Pictures/Quarlo/Bmp",
+         "E/../share/quarlo/Color.Ini"},
+        {"system_user_palette",
+         Layout::System,
+         false,
+         {".config/quarlo/Color.Ini"},
+         "H/Pictures/Quarlo/Bmp",
+         "H/.config/quarlo/Color.Ini"},
+        {"system_config_home",
+         Layout::System,
+         true,
+         {"cfg/quarlo/Color.Ini", "cfg/user-dirs.dirs", ".config/quarlo/Color.Ini"},
+         "H/Bilder/Quarlo/Bmp",
+         "H/cfg/quarlo/Color.Ini"},
+        {"system_palette_follows_config_home",
+         Layout::System,
+         true,
+         {".config/quarlo/Color.Ini"},
+         "H/Pictures/Quarlo/Bmp",
+         "E/../share/quarlo/Color.Ini"},
+    };
+    const QString exe = QCoreApplication::applicationDirPath();
+    for (const Row& r : rows) {
+        testsupport::TempDir home;
+        for (const std::string& f : r.files) {
+            fs::create_directories(fs::path(home.path() + "/" + f).parent_path());
+            home.write(f, f.ends_with("user-dirs.dirs") ? dirs : "0000FF");
+        }
+        const EnvScope env({{"HOME", home.path()},
+                            {"XDG_CONFIG_HOME",
+                             r.configHome ? std::optional(home.path() + "/cfg") : std::nullopt}});
+        const auto expand = [&](const std::string& p) {
+            const QString base = p[0] == 'E' ? exe : QString::fromStdString(home.path());
+            return QDir::cleanPath(base + QString::fromStdString(p.substr(1))).toStdString();
+        };
+        EXPECT_EQ(ui::placesFor(r.layout), (Places{expand(r.pictures), expand(r.palette)}))
+            << r.name;
+    }
 }
 
 TEST(QtPlatform, MessageBoxIsModalWithCaptionAndOk) {
