@@ -1,5 +1,5 @@
 # The system install and its Debian package; included by CMakeLists.txt here
-# when QUARLO_SYSTEM_INSTALL is ON. Configure with prefix /usr:
+# when QUARLO_SYSTEM_INSTALL is ON:
 #   cmake -S . -B build-deb -DQUARLO_SYSTEM_INSTALL=ON -DCMAKE_INSTALL_PREFIX=/usr
 # scripts/package.sh does that, builds and runs cpack.
 include(GNUInstallDirs)
@@ -66,7 +66,9 @@ set(CPACK_PACKAGE_NAME quarlo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quarlo developers")
 set(CPACK_PACKAGE_CONTACT "Quarlo developers <dev@quarlo.invalid>")
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# A Debian package lives in /usr whatever the prefix of `cmake --install`;
+# the program finds its palette relative to itself in either.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
