@@ -9,8 +9,6 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <filesystem>
-#include <map>
-#include <optional>
 
 #include "support/tempdir.h"
 
@@ -24,27 +22,24 @@ namespace {
 
 namespace fs = std::filesystem;
 using ui::Layout;
-using ui::Places;
 
-// Sets environment variables (nullopt: unset) until it goes, then puts the
-// old values back.
-class EnvScope {
+// Sets HOME and XDG_CONFIG_HOME (empty: unset) until it goes, then puts
+// back what was there.
+class UserFolders {
 public:
-    explicit EnvScope(const std::map<const char*, std::optional<std::string>>& values) {
-        for (const auto& [name, value] : values) {
-            saved_[name] =
-                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
-            value ? qputenv(name, QByteArray::fromStdString(*value)) : qunsetenv(name);
-        }
+    UserFolders(const std::string& home, const std::string& config)
+        : home_(qgetenv("HOME")), config_(qgetenv("XDG_CONFIG_HOME")) {
+        qputenv("HOME", QByteArray::fromStdString(home));
+        config.empty() ? qunsetenv("XDG_CONFIG_HOME")
+                       : qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
     }
-    ~EnvScope() {
-        for (const auto& [name, value] : saved_) {
-            value ? qputenv(name, *value) : qunsetenv(name);
-        }
+    ~UserFolders() {
+        qputenv("HOME", home_);
+        config_.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", config_);
     }
 
 private:
-    std::map<const char*, std::optional<QByteArray>> saved_;
+    QByteArray home_, config_;
 };
 
 TEST(QtPlatform, ClockAndTexts) {
@@ -60,67 +55,43 @@ TEST(QtPlatform, ClockAndTexts) {
                     .match(QString::fromStdString(p.timeText()))
                     .hasMatch())
         << p.timeText();
-    EXPECT_EQ((Places{p.pictureFolder(), p.palettePath()}), ui::placesFor(ui::builtLayout()));
+    EXPECT_EQ((ui::Places{p.pictureFolder(), p.palettePath()}), ui::placesFor(ui::builtLayout()));
 }
 
 TEST(QtPlatform, PlacesOfEachLayout) {
-    // Paths below the scratch home H; E is the executable's folder.
-    struct Row {
-        const char* name;
+    // H is a scratch home, E the executable's folder. With cfg the
+    // configuration folder is H/cfg, whose user-dirs.dirs names H/Bilder as
+    // the pictures folder; else it is H/.config, which has none.
+    const struct {
         Layout layout;
-        bool configHome;                 // XDG_CONFIG_HOME=H/cfg, else unset
-        std::vector<std::string> files;  // made below H before asking
-        std::string pictures, palette;   // expected; "E/" and "H/" are replaced
+        bool cfg;
+        const char* userPalette;  // the folder below H that holds quarlo/Color.Ini
+        const char* pictures;
+        const char* palette;
+    } rows[] = {
+        {Layout::Portable, false, ".config", "E/Bmp", "E/Color.Ini"},
+        {Layout::System, false, "", "H/Pictures/Quarlo/Bmp", "E/../share/quarlo/Color.Ini"},
+        {Layout::System, false, ".config", "H/Pictures/Quarlo/Bmp", "H/.config/quarlo/Color.Ini"},
+        {Layout::System, true, "cfg", "H/Bilder/Quarlo/Bmp", "H/cfg/quarlo/Color.Ini"},
+        {Layout::System, true, ".config", "H/Bilder/Quarlo/Bmp", "E/../share/quarlo/Color.Ini"},
     };
-    const std::string dirs = "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
-    const Row rows[] = {
-        {"portable_ignores_the_user",
-         Layout::Portable,
-         false,
-         {".config/quarlo/Color.Ini", "Pictures/x"},
-         "E/Bmp",
-         "E/Color.Ini"},
-        {"system_defaults",
-         Layout::System,
-         false,
-         {},
-         "H/Pictures/Quarlo/Bmp",
-         "E/../share/quarlo/Color.Ini"},
-        {"system_user_palette",
-         Layout::System,
-         false,
-         {".config/quarlo/Color.Ini"},
-         "H/Pictures/Quarlo/Bmp",
-         "H/.config/quarlo/Color.Ini"},
-        {"system_config_home",
-         Layout::System,
-         true,
-         {"cfg/quarlo/Color.Ini", "cfg/user-dirs.dirs", ".config/quarlo/Color.Ini"},
-         "H/Bilder/Quarlo/Bmp",
-         "H/cfg/quarlo/Color.Ini"},
-        {"system_palette_follows_config_home",
-         Layout::System,
-         true,
-         {".config/quarlo/Color.Ini"},
-         "H/Pictures/Quarlo/Bmp",
-         "E/../share/quarlo/Color.Ini"},
-    };
-    const QString exe = QCoreApplication::applicationDirPath();
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.pictures) + " " + r.palette);
         testsupport::TempDir home;
-        for (const std::string& f : r.files) {
-            fs::create_directories(fs::path(home.path() + "/" + f).parent_path());
-            home.write(f, f.ends_with("user-dirs.dirs") ? dirs : "0000FF");
+        const std::string h = home.path();
+        fs::create_directories(h + "/cfg");
+        home.write("cfg/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+        if (*r.userPalette != '\0') {
+            fs::create_directories(h + "/" + r.userPalette + "/quarlo");
+            home.write(std::string(r.userPalette) + "/quarlo/Color.Ini", "0000FF");
         }
-        const EnvScope env({{"HOME", home.path()},
-                            {"XDG_CONFIG_HOME",
-                             r.configHome ? std::optional(home.path() + "/cfg") : std::nullopt}});
-        const auto expand = [&](const std::string& p) {
-            const QString base = p[0] == 'E' ? exe : QString::fromStdString(home.path());
-            return QDir::cleanPath(base + QString::fromStdString(p.substr(1))).toStdString();
+        const UserFolders env(h, r.cfg ? h + "/cfg" : "");
+        const auto expand = [&](const char* p) {
+            const QString base =
+                p[0] == 'E' ? QCoreApplication::applicationDirPath() : QString::fromStdString(h);
+            return QDir::cleanPath(base + QString::fromUtf8(p + 1)).toStdString();
         };
-        EXPECT_EQ(ui::placesFor(r.layout), (Places{expand(r.pictures), expand(r.palette)}))
-            << r.name;
+        EXPECT_EQ(ui::placesFor(r.layout), (ui::Places{expand(r.pictures), expand(r.palette)}));
     }
 }
 
