@@ -51,6 +51,13 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS quarlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install drops the compiler's version notes too, as Debian's own
+# package builds do.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quarlo\"
+        COMMAND_ERROR_IS_FATAL ANY)
+endif()")
 install(FILES ${PROJECT_SOURCE_DIR}/data/Color.Ini DESTINATION ${CMAKE_INSTALL_DATADIR}/quarlo)
 install(FILES ${quarlo_entry} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${quarlo_appstream_id}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

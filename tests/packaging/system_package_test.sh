@@ -57,6 +57,7 @@ changed=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
 [ "$changed" = "$version" ] || fail "the changelog's version is $changed, the package's $version"
 grep -q "<release version=\"$version\"" "$root"/usr/share/metainfo/*.xml || fail "no release $version"
 cmp -s "$root/usr/share/quarlo/Color.Ini" "$source/data/Color.Ini" || fail "the shipped palette"
+! readelf -d "$root/usr/bin/quarlo" | grep -E 'RPATH|RUNPATH' || fail "a library search path"
 cmp -s "$root/usr/share/icons/hicolor/32x32/apps/quarlo.png" "$build/packaging/quarlo.png" ||
     fail "the 32 px icon is not the one drawn"
 
