@@ -248,13 +248,13 @@ bool sameState(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-std::string pictureName(const std::string& programFolder, int index) {
-    return programFolder + "/Bmp/M" + core::formatThreeDigits(index) + ".Bmp";
+std::string pictureName(const std::string& folder, int index) {
+    return folder + "/M" + core::formatThreeDigits(index) + ".Bmp";
 }
 
-core::Outcome<std::string> findFreeName(const std::string& programFolder) {
+core::Outcome<std::string> findFreeName(const std::string& folder) {
     for (int i = 0; i < kNameCount; ++i) {
-        std::string name = pictureName(programFolder, i);
+        std::string name = pictureName(folder, i);
         struct stat st {};
         if (::lstat(name.c_str(), &st) != 0) {
             // Nothing of that name can be seen; if the folder itself is the
@@ -262,13 +262,13 @@ core::Outcome<std::string> findFreeName(const std::string& programFolder) {
             return {std::move(name), 0};
         }
     }
-    return {pictureName(programFolder, kNameCount - 1), core::kErrFileExists};
+    return {pictureName(folder, kNameCount - 1), core::kErrFileExists};
 }
 
-core::Outcome<std::string> writeToFreeName(const QImage& image, const std::string& programFolder,
+core::Outcome<std::string> writeToFreeName(const QImage& image, const std::string& folder,
                                            const SaveOptions& options) {
     return place(
-        image, [&] { return findFreeName(programFolder); }, options);
+        image, [&] { return findFreeName(folder); }, options);
 }
 
 int writeBmpFile(const QImage& image, const std::string& path, const SaveOptions& options) {
@@ -315,18 +315,26 @@ int readBmpFile(const std::string& path, QImage& out) {
     return 0;
 }
 
-bool ensurePictureFolder(const std::string& programFolder) {
-    const std::string bmp = programFolder + "/Bmp";
-    if (::mkdir(bmp.c_str(), 0777) == 0) {
+bool ensurePictureFolder(const std::string& folder) {
+    // Parent first, one level at a time: a folder some other program makes
+    // meanwhile is as good as one made here.
+    const size_t slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        struct stat parent {};
+        const std::string up = folder.substr(0, slash);
+        if (::stat(up.c_str(), &parent) != 0 && !ensurePictureFolder(up)) {
+            return false;
+        }
+    }
+    if (::mkdir(folder.c_str(), 0777) == 0) {
         return true;
     }
     struct stat st {};
-    return errno == EEXIST && ::stat(bmp.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int removeStaleTemporaries(const std::string& programFolder, std::time_t now) {
-    const std::string bmp = programFolder + "/Bmp";
-    DIR* dir = ::opendir(bmp.c_str());
+int removeStaleTemporaries(const std::string& folder, std::time_t now) {
+    DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         return 0;
     }
@@ -339,7 +347,7 @@ int removeStaleTemporaries(const std::string& programFolder, std::time_t now) {
         if (!isNamedTemporary(entry->d_name)) {
             continue;
         }
-        Stale s{bmp + "/" + entry->d_name, {}};
+        Stale s{folder + "/" + entry->d_name, {}};
         if (::lstat(s.path.c_str(), &s.seen) == 0 && S_ISREG(s.seen.st_mode) &&
             s.seen.st_mtim.tv_sec <= now - kStaleSeconds) {
             stale.push_back(std::move(s));
@@ -361,7 +369,7 @@ int removeStaleTemporaries(const std::string& programFolder, std::time_t now) {
 }
 
 void SaveBmp(core::Platform& platform, const QImage& surface, PictureFiles& files) {
-    const core::Outcome<std::string> saved = writeToFreeName(surface, platform.programFolder());
+    const core::Outcome<std::string> saved = writeToFreeName(surface, platform.pictureFolder());
     files.PicName = saved.value;
     if (!saved.ok()) {
         core::reportAndEnd(platform, saved.err, kSaveFaultText + files.PicName);

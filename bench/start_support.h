@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 class MarkingPlatform : public ui::QtPlatform {
 public:
     explicit MarkingPlatform(std::string folder) : folder_(std::move(folder)) {}
-    std::string programFolder() const override { return folder_; }
+    std::string pictureFolder() const override { return folder_ + "/Bmp"; }
+    std::string palettePath() const override { return folder_ + "/Color.Ini"; }
     void processEvents() override {
         marks.push_back(Clock::now());
         QtPlatform::processEvents();

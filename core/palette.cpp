@@ -66,8 +66,7 @@ void PaletteParser::feed(const char* data, size_t size) {
     }
 }
 
-int32_t ReadColor(const std::string& programFolder, ColTable& colTbl) {
-    const std::string path = programFolder + "/Color.Ini";
+int32_t ReadColor(const std::string& path, ColTable& colTbl) {
     // Non-blocking, so a pipe of that name cannot hang start-up.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {

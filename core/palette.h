@@ -30,9 +30,9 @@ private:
     bool trailNext_ = false;    // the previous byte led a double-byte character
 };
 
-// Reads programFolder + "/Color.Ini" into the table and returns the number
-// of complete groups. A missing, unreadable or odd file fails nothing: what
+// Reads the palette file at path into the table and returns the number of
+// complete groups. A missing, unreadable or odd file fails nothing: what
 // could be read is kept.
-int32_t ReadColor(const std::string& programFolder, ColTable& colTbl);
+int32_t ReadColor(const std::string& path, ColTable& colTbl);
 
 }  // namespace core

@@ -11,8 +11,11 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // Folder that holds the executable, without a trailing separator.
-    virtual std::string programFolder() const = 0;
+    // Where the pictures (M000.Bmp ...) go, and the palette file read at
+    // start-up: absolute paths, the folder without a trailing separator.
+    // Both are fixed for the whole run.
+    virtual std::string pictureFolder() const = 0;
+    virtual std::string palettePath() const = 0;
 
     // Seconds since local midnight, in single precision as the run keeps it.
     virtual float secondsSinceMidnight() const = 0;

@@ -37,10 +37,10 @@ void Handlers::startUp() {
     controls_.setText(Box::tSc, "2.0000000000000");
     controls_.setText(Box::tRep, "256");
     w_.CntMap.clear();
-    const std::string folder = platform_.programFolder();
-    core::ReadColor(folder, w_.ColTbl);
-    archive::ensurePictureFolder(folder);
-    archive::removeStaleTemporaries(folder);
+    core::ReadColor(platform_.palettePath(), w_.ColTbl);
+    const std::string pictures = platform_.pictureFolder();
+    archive::ensurePictureFolder(pictures);
+    archive::removeStaleTemporaries(pictures);
 }
 
 std::optional<Handlers::RunInputs> Handlers::readRunInputs() {

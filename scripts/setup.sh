@@ -2,10 +2,12 @@
 # Installs from Debian's packages what a command needs, and does nothing when
 # every package is present already.
 #
-#   scripts/setup.sh run    what building and running the program need
-#   scripts/setup.sh test   that, and what the tests, the benchmarks, the
-#                           sanitizer and fuzzing builds, the real-display
-#                           tests and the install check need (the default)
+#   scripts/setup.sh run      what building and running the program need
+#   scripts/setup.sh package  that, and what making the Debian package needs
+#   scripts/setup.sh test     that, and what the tests, the benchmarks, the
+#                             sanitizer and fuzzing builds, the real-display
+#                             tests and the install and package checks need
+#                             (the default)
 #
 # It says what it is about to install before it installs it. Installing
 # needs root: as another user it goes through sudo, and says so before sudo
@@ -14,9 +16,9 @@ set -euo pipefail
 
 mode=${1:-test}
 case $mode in
-run | test) ;;
+run | package | test) ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|package|test" >&2
     exit 2
     ;;
 esac
@@ -33,6 +35,11 @@ packages=(
 if [ -z "${DISPLAY:-}" ] && [ -n "${WAYLAND_DISPLAY:-}" ]; then
     packages+=(qt6-wayland)
 fi
+# cpack's Debian generator finds the program's libraries with file and
+# dpkg-shlibdeps.
+if [ "$mode" != run ]; then
+    packages+=(dpkg-dev file)
+fi
 if [ "$mode" = test ]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
@@ -41,6 +48,7 @@ if [ "$mode" = test ]; then
         xvfb xauth xdotool openbox wmctrl xclip x11-utils libxtst-dev
         locales
         desktop-file-utils
+        lintian appstream
     )
 fi
 

@@ -8,8 +8,7 @@
 
 namespace ui {
 
-QIcon appIcon() {
-    const int side = 32;
+QImage appIconImage(int side) {
     const int rep = 48;
     QImage image(side, side, QImage::Format_ARGB32);
     for (int row = 0; row < side; ++row) {
@@ -28,7 +27,11 @@ QIcon appIcon() {
             image.setPixel(col, row, colour);
         }
     }
-    return QIcon(QPixmap::fromImage(image));
+    return image;
+}
+
+QIcon appIcon() {
+    return QIcon(QPixmap::fromImage(appIconImage(32)));
 }
 
 QImage ringPointerImage() {

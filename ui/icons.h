@@ -6,7 +6,10 @@
 
 namespace ui {
 
-// A 32 x 32 picture of the set, drawn from escape counts.
+// A picture of the set, side x side pixels, drawn from escape counts: the
+// same view at every size, so a larger one only shows more detail.
+QImage appIconImage(int side);
+// The window's icon: that picture at 32 x 32.
 QIcon appIcon();
 
 // The pointer over the picture: a white ring about 22 pixels across with

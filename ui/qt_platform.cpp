@@ -2,16 +2,51 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace ui {
 
-std::string QtPlatform::programFolder() const {
-    return QCoreApplication::applicationDirPath().toStdString();
+// Both are set for this file alone by ui/CMakeLists.txt.
+#ifndef QUARLO_SYSTEM_INSTALL
+#error "QUARLO_SYSTEM_INSTALL must be 0 or 1"
+#endif
+#ifndef QUARLO_SHIPPED_PALETTE
+#error "QUARLO_SHIPPED_PALETTE must name the installed palette relative to the executable's folder"
+#endif
+
+Layout builtLayout() {
+    return QUARLO_SYSTEM_INSTALL ? Layout::System : Layout::Portable;
 }
+
+Places placesFor(Layout layout) {
+    const QDir program(QCoreApplication::applicationDirPath());
+    if (layout == Layout::Portable) {
+        return {program.filePath(QStringLiteral("Bmp")).toStdString(),
+                program.filePath(QStringLiteral("Color.Ini")).toStdString()};
+    }
+    // Qt falls back on ~/Pictures; the home folder is the last resort.
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) {
+        pictures = QDir::homePath();
+    }
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        QStringLiteral("/quarlo/Color.Ini");
+    // The user's palette wins whenever it is there, even one that reads as
+    // nothing: it is what the user chose to edit.
+    const QString palette = QFileInfo::exists(own)
+                                ? own
+                                : program.absoluteFilePath(QStringLiteral(QUARLO_SHIPPED_PALETTE));
+    return {QDir::cleanPath(pictures + QStringLiteral("/Quarlo/Bmp")).toStdString(),
+            QDir::cleanPath(palette).toStdString()};
+}
+
+QtPlatform::QtPlatform() : places_(placesFor(builtLayout())) {}
 
 const QtPlatform::Second& QtPlatform::localSecond(qint64 msecsSinceEpoch) const {
     const qint64 sinceEpoch = msecsSinceEpoch >= 0 ? msecsSinceEpoch / 1000

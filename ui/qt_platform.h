@@ -7,11 +7,36 @@
 
 namespace ui {
 
-// The platform services on Qt: the executable's folder, the local clock,
-// Qt's event loop and a modal QMessageBox captioned "Quarlo".
+// Where a build of the program keeps its pictures and reads its palette.
+// The build decides (CMake option QUARLO_SYSTEM_INSTALL), never whether a
+// folder happens to be writable: root can write /usr/bin, and the program
+// must not.
+enum class Layout {
+    Portable,  // beside the executable: Bmp/ and Color.Ini
+    System,    // the user's pictures folder, the user's palette or the shipped one
+};
+
+Layout builtLayout();
+
+struct Places {
+    std::string pictureFolder;
+    std::string palettePath;
+    bool operator==(const Places&) const = default;
+};
+
+// The places of a layout, as the executable's folder and the user's folders
+// (HOME, XDG_CONFIG_HOME, the pictures entry of user-dirs.dirs) are now.
+// Needs a QCoreApplication.
+Places placesFor(Layout layout);
+
+// The platform services on Qt: the places of the built layout, taken once
+// when it is made; the local clock; Qt's event loop and a modal QMessageBox
+// captioned "Quarlo".
 class QtPlatform : public core::Platform {
 public:
-    std::string programFolder() const override;
+    QtPlatform();
+    std::string pictureFolder() const override { return places_.pictureFolder; }
+    std::string palettePath() const override { return places_.palettePath; }
     float secondsSinceMidnight() const override;
     std::string dateText() const override;
     std::string timeText() const override;
@@ -33,6 +58,7 @@ private:
     const Second& localSecond(qint64 msecsSinceEpoch) const;
 
     mutable Second second_;
+    Places places_;
 };
 
 }  // namespace ui

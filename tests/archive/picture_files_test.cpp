@@ -255,16 +255,42 @@ TEST_F(PictureFiles, NameSearchTakesTheLowestFreeExactName) {
         for (const auto& f : r.folders) {
             fs::create_directory(d.path() + "/Bmp/" + f);
         }
-        const auto got = archive::findFreeName(d.path());
+        const auto got = archive::findFreeName(d.path() + "/Bmp");
         EXPECT_EQ(got.err, 0) << r.name;
         EXPECT_EQ(got.value, d.path() + "/Bmp/" + r.expected) << r.name;
+    }
+}
+
+TEST(PictureFolder, IsMadeWithItsParentsOrLeftForTheSaveToReport) {
+    // A system install's folder is Quarlo/Bmp under a pictures folder that
+    // may not exist yet; a plain file in the way is the first save's error.
+    struct Row {
+        const char* name;
+        const char* folder;  // below the scratch folder, which holds a file "plain"
+        bool made;
+    };
+    const Row rows[] = {
+        {"there_already", "Bmp", true},
+        {"one_level", "new", true},
+        {"with_parents", "Pictures/Quarlo/Bmp", true},
+        {"file_at_the_name", "plain", false},
+        {"file_in_the_path", "plain/Quarlo/Bmp", false},
+    };
+    for (const Row& r : rows) {
+        TempDir d;
+        fs::create_directory(d.path() + "/Bmp");
+        std::ofstream(d.path() + "/plain") << "x";
+        const std::string folder = d.path() + "/" + r.folder;
+        EXPECT_EQ(archive::ensurePictureFolder(folder), r.made) << r.name;
+        EXPECT_EQ(fs::is_directory(folder), r.made) << r.name;
+        EXPECT_TRUE(fs::is_regular_file(d.path() + "/plain")) << r.name;
     }
 }
 
 TEST_F(PictureFiles, UnreadableFileIsNeverOverwritten) {
     touch("M000.Bmp");
     chmod((bmp() + "/M000.Bmp").c_str(), 0);
-    EXPECT_EQ(archive::findFreeName(dir.path()).value, bmp() + "/M001.Bmp");
+    EXPECT_EQ(archive::findFreeName(bmp()).value, bmp() + "/M001.Bmp");
 }
 
 TEST_F(PictureFiles, SaveThenLoadGivesTheSamePixels) {
@@ -291,7 +317,7 @@ TEST_F(PictureFiles, SaveThenLoadGivesTheSamePixels) {
 
 TEST_F(PictureFiles, AllNamesTakenIsASaveFailureThatOverwritesNothing) {
     for (int i = 0; i < 1000; ++i) {
-        touch(archive::pictureName(dir.path(), i).substr(bmp().size() + 1));
+        touch(archive::pictureName(bmp(), i).substr(bmp().size() + 1));
     }
     const auto before = snapshot(bmp());
     EXPECT_THROW(archive::SaveBmp(platform, testPicture(), files), ProgramEnded);
@@ -460,8 +486,7 @@ TEST_F(PictureFiles, EveryPlacementNeverReplacesAndTakesTheNextFreeName) {
                 std::ofstream(b + "/M000.Bmp") << "theirs";
             }
         };
-        const auto saved =
-            archive::writeToFreeName(testsupport::seededPicture(3), d.path(), options);
+        const auto saved = archive::writeToFreeName(testsupport::seededPicture(3), b, options);
         ASSERT_EQ(saved.err, 0) << r.name;
         const std::string mine = r.takenMeanwhile ? "M001.Bmp" : "M000.Bmp";
         EXPECT_EQ(saved.value, b + "/" + mine) << r.name;
@@ -525,14 +550,14 @@ TEST(StaleTemporaries, OnlyOldUnchangedLeftoversOfASaveGo) {
     for (const auto& r : rows) {
         expectedRemoved += r.removed;
     }
-    EXPECT_EQ(archive::removeStaleTemporaries(d.path()), expectedRemoved);
+    EXPECT_EQ(archive::removeStaleTemporaries(b), expectedRemoved);
     for (const auto& r : rows) {
         struct stat st {};
         EXPECT_EQ(lstat((b + "/" + r.name).c_str(), &st) != 0, r.removed) << r.name;
     }
     // No Bmp folder at all is nothing to do.
     TempDir empty;
-    EXPECT_EQ(archive::removeStaleTemporaries(empty.path()), 0);
+    EXPECT_EQ(archive::removeStaleTemporaries(empty.path() + "/Bmp"), 0);
 }
 TEST_F(PictureFiles, AFileAppearingDuringTheSaveIsNotReplaced) {
     // The name was free when searched; another program takes it before the
@@ -664,11 +689,11 @@ TEST(KilledSave, AtEveryStepLeavesWholePicturesAndOnlyTemporariesThatStartUpRemo
 
         // The next start-up leaves them while they might still grow, and
         // removes them once they are a minute old.
-        EXPECT_EQ(archive::removeStaleTemporaries(d.path()), 0);
+        EXPECT_EQ(archive::removeStaleTemporaries(b), 0);
         for (const std::string& t : left.temporaries) {
             age(t, archive::kStaleSeconds + 1);
         }
-        EXPECT_EQ(archive::removeStaleTemporaries(d.path()), static_cast<int>(expectedTemporaries));
+        EXPECT_EQ(archive::removeStaleTemporaries(b), static_cast<int>(expectedTemporaries));
         const Leftovers after = leftoversOf(b, 4);
         EXPECT_EQ(static_cast<size_t>(after.pictures), expectedPictures);
         EXPECT_TRUE(after.temporaries.empty());
@@ -722,7 +747,7 @@ TEST_P(TwoPrograms, OneFolderGetsEveryPictureOnceAndNoneReplaced) {
     }
     EXPECT_EQ(claims, 2 * kEach);
     for (int i = 0; i < 2 * kEach; ++i) {
-        const std::string name = archive::pictureName(d.path(), i);
+        const std::string name = archive::pictureName(b, i);
         ASSERT_EQ(claimedBy.count(name), 1u) << name << " missing";
         EXPECT_TRUE(wholePicture(name, claimedBy[name])) << "replaced or torn";
     }

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
                 }
             };
         }
-        const auto saved = archive::writeToFreeName(picture, folder, options);
+        const auto saved = archive::writeToFreeName(picture, folder + "/Bmp", options);
         if (!saved.ok()) {
             say("error " + std::to_string(saved.err) + " " + saved.value);
             return 1;

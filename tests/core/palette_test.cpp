@@ -29,7 +29,7 @@ TEST_P(Palette, ReadsGroupsOfSix) {
     TempDir dir;
     dir.write("Color.Ini", row.file);
     core::ColTable table{};
-    EXPECT_EQ(core::ReadColor(dir.path(), table), row.groups);
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table), row.groups);
     for (size_t i = 0; i < row.firstEntries.size(); ++i) {
         EXPECT_EQ(table[i], row.firstEntries[i]) << "entry " << i;
     }
@@ -107,11 +107,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, Palette, testing::ValuesIn(kRows),
 TEST(PaletteFile, MissingFolderOrUnreadableGivesNothing) {
     TempDir dir;
     core::ColTable table{};
-    EXPECT_EQ(core::ReadColor(dir.path(), table), 0);  // no file
-    EXPECT_EQ(core::ReadColor(dir.path() + "/nowhere", table), 0);
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table), 0);  // no file
+    EXPECT_EQ(core::ReadColor(dir.path() + "/nowhere/Color.Ini", table), 0);
 
     ASSERT_EQ(mkdir((dir.path() + "/Color.Ini").c_str(), 0755), 0);  // a folder of that name
-    EXPECT_EQ(core::ReadColor(dir.path(), table), 0);
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table), 0);
     EXPECT_EQ(table, core::ColTable{});
 }
 
@@ -119,7 +119,8 @@ TEST(PaletteFile, PipeOfThatNameDoesNotHang) {
     TempDir dir;
     ASSERT_EQ(mkfifo((dir.path() + "/Color.Ini").c_str(), 0644), 0);
     core::ColTable table{};
-    EXPECT_EQ(core::ReadColor(dir.path(), table), 0);  // returns at once, no writer needed
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table),
+              0);  // returns at once, no writer needed
 }
 
 TEST(PaletteFile, UnreadableFileGivesNothing) {
@@ -129,7 +130,7 @@ TEST(PaletteFile, UnreadableFileGivesNothing) {
     // As root the mode alone would not stop the read.
     testsupport::WithoutModeOverride unprivileged;
     core::ColTable table{};
-    EXPECT_EQ(core::ReadColor(dir.path(), table), 0);
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table), 0);
     EXPECT_EQ(table[0], 0);
 }
 
@@ -167,7 +168,8 @@ TEST(PaletteFile, HugeFileIsReadInBoundedMemory) {
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
     core::ColTable table{};
-    EXPECT_EQ(core::ReadColor(dir.path(), table), static_cast<int32_t>(chunk * chunks / 6));
+    EXPECT_EQ(core::ReadColor(dir.path() + "/Color.Ini", table),
+              static_cast<int32_t>(chunk * chunks / 6));
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024) << "KiB more at the peak";
     EXPECT_EQ(table[0], 0x012345);

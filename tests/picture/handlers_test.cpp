@@ -156,7 +156,9 @@ TEST(StartUp, SecondStartLeavesTheFolderAndItsPicturesAlone) {
 TEST(StartUp, WithoutAPaletteOrAWritableFolderGoesOnSilently) {
     Bench b(nullptr, nullptr);
     EXPECT_EQ(b.w.ColTbl[0], 0);
-    b.platform.folder = b.dir.path() + "/missing/deeper";
+    // Missing folders are made with their parents; a file in the path stops that.
+    b.dir.write("plain", "x");
+    b.platform.folder = b.dir.path() + "/plain/deeper";
     b.handlers->startUp();
     EXPECT_FALSE(fs::exists(b.platform.folder));
     EXPECT_TRUE(b.platform.messages.empty());

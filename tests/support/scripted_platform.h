@@ -20,7 +20,7 @@ struct ProgramEnded : std::runtime_error {
 // message boxes and ending are recorded.
 class ScriptedPlatform : public core::Platform {
 public:
-    std::string folder = ".";
+    std::string folder = ".";         // a program folder laid out as the portable build has it
     mutable std::deque<float> clock;  // each reading takes the next value; the last one stays
     std::string date = "2026/12/07";
     std::string time = "4:05:06";
@@ -29,7 +29,8 @@ public:
     int eventRounds = 0;
     bool ended = false;
 
-    std::string programFolder() const override { return folder; }
+    std::string pictureFolder() const override { return folder + "/Bmp"; }
+    std::string palettePath() const override { return folder + "/Color.Ini"; }
     float secondsSinceMidnight() const override;
     std::string dateText() const override { return date; }
     std::string timeText() const override { return time; }

@@ -4,14 +4,46 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
+
+#include "support/tempdir.h"
+
+namespace ui {
+void PrintTo(const Places& p, std::ostream* os) {
+    *os << "{" << p.pictureFolder << ", " << p.palettePath << "}";
+}
+}  // namespace ui
 
 namespace {
+
+namespace fs = std::filesystem;
+using ui::Layout;
+
+// Sets HOME and XDG_CONFIG_HOME (empty: unset) until it goes, then puts
+// back what was there.
+class UserFolders {
+public:
+    UserFolders(const std::string& home, const std::string& config)
+        : home_(qgetenv("HOME")), config_(qgetenv("XDG_CONFIG_HOME")) {
+        qputenv("HOME", QByteArray::fromStdString(home));
+        config.empty() ? qunsetenv("XDG_CONFIG_HOME")
+                       : qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+    }
+    ~UserFolders() {
+        qputenv("HOME", home_);
+        config_.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", config_);
+    }
+
+private:
+    QByteArray home_, config_;
+};
 
 TEST(QtPlatform, ClockAndTexts) {
     ui::QtPlatform p;
@@ -26,7 +58,44 @@ TEST(QtPlatform, ClockAndTexts) {
                     .match(QString::fromStdString(p.timeText()))
                     .hasMatch())
         << p.timeText();
-    EXPECT_EQ(p.programFolder(), QCoreApplication::applicationDirPath().toStdString());
+    EXPECT_EQ((ui::Places{p.pictureFolder(), p.palettePath()}), ui::placesFor(ui::builtLayout()));
+}
+
+TEST(QtPlatform, PlacesOfEachLayout) {
+    // H is a scratch home, E the executable's folder. With cfg the
+    // configuration folder is H/cfg, whose user-dirs.dirs names H/Bilder as
+    // the pictures folder; else it is H/.config, which has none.
+    const struct {
+        Layout layout;
+        bool cfg;
+        const char* userPalette;  // the folder below H that holds quarlo/Color.Ini
+        const char* pictures;
+        const char* palette;
+    } rows[] = {
+        {Layout::Portable, false, ".config", "E/Bmp", "E/Color.Ini"},
+        {Layout::System, false, "", "H/Pictures/Quarlo/Bmp", "E/../share/quarlo/Color.Ini"},
+        {Layout::System, false, ".config", "H/Pictures/Quarlo/Bmp", "H/.config/quarlo/Color.Ini"},
+        {Layout::System, true, "cfg", "H/Bilder/Quarlo/Bmp", "H/cfg/quarlo/Color.Ini"},
+        {Layout::System, true, ".config", "H/Bilder/Quarlo/Bmp", "E/../share/quarlo/Color.Ini"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.pictures) + " " + r.palette);
+        testsupport::TempDir home;
+        const std::string h = home.path();
+        fs::create_directories(h + "/cfg");
+        home.write("cfg/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+        if (*r.userPalette != '\0') {
+            fs::create_directories(h + "/" + r.userPalette + "/quarlo");
+            home.write(std::string(r.userPalette) + "/quarlo/Color.Ini", "0000FF");
+        }
+        const UserFolders env(h, r.cfg ? h + "/cfg" : "");
+        const auto expand = [&](const char* p) {
+            const QString base =
+                p[0] == 'E' ? QCoreApplication::applicationDirPath() : QString::fromStdString(h);
+            return QDir::cleanPath(base + QString::fromUtf8(p + 1)).toStdString();
+        };
+        EXPECT_EQ(ui::placesFor(r.layout), (ui::Places{expand(r.pictures), expand(r.palette)}));
+    }
 }
 
 // The clock works the local time out once a second; in zones whose offset
