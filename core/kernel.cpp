@@ -7,8 +7,8 @@
 //  1. Opening: the column's rows, one vector of consecutive rows per lane
 //     set, run the first kOpening (to kOpening + kMaxChunk - 1) steps side by
 //     side. Neighbouring pixels escape at similar steps, so most vectors
-//     finish together and early; their counts are final. A batch of kGroups
-//     vectors whose lanes all still run goes on in stretches of kMaxChunk
+//     finish together and early; their counts are final. A batch of as many
+//     vectors as are in flight whose lanes all still run goes on in stretches of kMaxChunk
 //     steps for as long as that holds (with the cycle check at each
 //     stretch's end): on the boundary view this keeps two thirds of the
 //     pixels out of the refill altogether.
@@ -20,7 +20,7 @@
 //     compared with a z it saved earlier (see "Exact cycles" below): an
 //     exact repeat means that the orbit cycles and never escapes, and the
 //     pixel is done.
-// kGroups independent vectors are in flight in both phases so that the
+// Several independent vectors are in flight in both phases so that the
 // multiply and add latencies overlap; each step is a long dependent chain.
 //
 // Measured on AVX-512 (bench/kernel_bench.cpp): vectors of consecutive rows
@@ -94,7 +94,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 #include "core/esccount.h"
 #include "core/kernel.h"
@@ -137,6 +143,23 @@ inline int firstStep0Fault(double x, const double* ys, double lim) {
         }
     }
     return -1;
+}
+
+// This CPU's vendor and family, from cpuid; an unknown CPU elsewhere.
+inline Cpu thisCpu() {
+    Cpu cpu;
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(0, &a, &b, &c, &d) != 0) {
+        // "AuthenticAMD" in ebx, edx, ecx.
+        cpu.amd = b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;
+    }
+    if (__get_cpuid(1, &a, &b, &c, &d) != 0) {
+        const int base = static_cast<int>((a >> 8) & 0xF);
+        cpu.family = base == 0xF ? base + static_cast<int>((a >> 20) & 0xFF) : base;
+    }
+#endif
+    return cpu;
 }
 
 }  // namespace core::kernel_detail
@@ -202,8 +225,16 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
 
 }  // namespace
 
+// Vectors in flight on this target and CPU (see groupsInFlightFor).
+size_t GroupsInFlight() {
+    static const size_t groups = static_cast<size_t>(
+        groupsInFlightFor(HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3, kernel_detail::thisCpu()));
+    return groups;
+}
+
+// groups: vectors in flight, 1 to kMaxGroups; 0 for GroupsInFlight().
 SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col0, int ncols,
-                              int32_t* out, bool cycles) {
+                              int32_t* out, bool cycles, int groupsWanted) {
     if (ncols <= 0) {
         return {};
     }
@@ -220,19 +251,25 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     const int64_t budget = int64_t{rep} + 1;
     const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
     int64_t counterFault = -1;
-    Feed feed(view, lim, budget, cycles, col0, ncols, ys,
+    const size_t inFlight = groupsWanted <= 0
+                                ? GroupsInFlight()
+                                : std::min(static_cast<size_t>(groupsWanted), kMaxGroups);
+    // A batch of the opening keeps to at most 32 rows of a column: wider,
+    // fewer batches run in every lane long enough to go on in stretches.
+    const bool pairs = inFlight % 2 == 0 && inFlight * kLanes > 32;
+    Feed feed(view, lim, budget, cycles, inFlight, pairs, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
     Slots s;
     size_t live = 0;
     for (size_t i = 0; i < kSlots; ++i) {
-        if (feed.take(s, i)) {
+        if (i < inFlight * kLanes && feed.take(s, i)) {
             ++live;
         } else {
             SetIdle(s, i);
         }
     }
-    size_t groups = kGroups;
+    size_t groups = inFlight;
     uint64_t chunks = 0;
     while (live > 0) {
         if (feed.exhausted() && live <= (groups - 1) * kLanes) {
@@ -309,6 +346,10 @@ size_t KernelLanesImpl() {
     return kLanes;
 }
 
+int KernelGroupsImpl() {
+    return static_cast<int>(GroupsInFlight());
+}
+
 template <bool kMask>
 int64_t CeilingOf(int chains, int64_t steps) {
     switch (std::clamp(chains, 4, 8)) {
@@ -339,16 +380,41 @@ namespace core {
 HWY_EXPORT(ComputeColumnsImpl);
 HWY_EXPORT(KernelTargetNameImpl);
 HWY_EXPORT(KernelLanesImpl);
+HWY_EXPORT(KernelGroupsImpl);
 HWY_EXPORT(StepCeilingImpl);
 
 SweepFault computeColumns(const View& view, double lim, int32_t rep, int col0, int ncols,
                           int32_t* out) {
-    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, true);
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, true, 0);
 }
 
 SweepFault computeColumnsWithoutCycleCheck(const View& view, double lim, int32_t rep, int col0,
                                            int ncols, int32_t* out) {
-    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, false);
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, false, 0);
+}
+
+SweepFault computeColumnsWithGroups(int groups, bool cycleCheck, const View& view, double lim,
+                                    int32_t rep, int col0, int ncols, int32_t* out) {
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, cycleCheck,
+                                                    groups);
+}
+
+int kernelGroups() {
+    return HWY_DYNAMIC_DISPATCH(KernelGroupsImpl)();
+}
+
+std::vector<int> kernelGroupChoices() {
+    const bool avx512 = std::strncmp(kernelTargetName(), "AVX3", 4) == 0;
+    const int other = groupsInFlightFor(avx512, Cpu{});
+    const int zen = groupsInFlightFor(avx512, Cpu{true, 0x1A});
+    return other == zen ? std::vector<int>{other} : std::vector<int>{other, zen};
+}
+
+int groupsInFlightFor(bool avx512, const Cpu& cpu) {
+    // AMD's cores since Zen run more vector operations at once than the
+    // Intel cores the kernel was first tuned on: with AVX-512 they need
+    // more independent chains to hide each step's latency.
+    return avx512 && cpu.amd && cpu.family >= 0x17 ? 8 : 4;
 }
 
 const char* kernelTargetName() {

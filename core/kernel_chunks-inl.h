@@ -35,35 +35,52 @@ struct Column {
     alignas(64) int64_t cnt[kRowsPadded];
 };
 
-// Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
-// `steps` steps, stopping once every lane has escaped. A batch of kGroups
-// vectors whose lanes all still run then goes on in kMaxChunk-step
-// stretches with no test per step (rows of r, see StepRow), for as long as
-// every lane surely runs, up to
-// `end` steps (the budget, or `steps` for none): neighbouring rows tend to
+// The columns a batch of the opening runs side by side: one, or two
+// neighbours, each with G / cols of the batch's groups.
+struct Batch {
+    size_t cols;
+    double cx[2];
+    Column* col[2];
+    int32_t* out[2];  // counts of the column's rows
+};
+
+// Runs rows r0 .. r0 + G / b.cols * kLanes - 1 of each column of b (ys is
+// padded past row 800) for up to `steps` steps, stopping once every lane has
+// escaped. A full batch (`full`: as many groups as are in flight) whose lanes
+// all still run then goes on in kMaxChunk-step stretches with no test per
+// step (rows of r, see StepRow), for as long as every lane surely runs, up to
+// `end` steps (the budget, or `steps` for none): neighbouring pixels tend to
 // run long together, and a lane kept here costs no hand-over to the refill.
 // With `cycles`, the end of each stretch applies the refill's cycle check
 // (the same saved z, Brent's schedule), and a lane found cycling gets the
-// budget as its count. Writes the counts of rows below 801 to outCol and the
-// state to col; returns the bits of the lanes that did not escape, row
-// r0 + i at bit i: those still running, and those whose count is `end`.
+// budget as its count. Writes the counts of rows below 801 and the state to
+// the batch's columns; returns the bits of the lanes that did not escape,
+// lane i of group g at bit g * kLanes + i: those still running, and those
+// whose count is `end`.
 //
 // goOn: on entry, whether to start without the tested steps (a batch nearby
 // ran its whole opening in every lane, so this one most likely will too);
 // on return, whether this batch did.
 template <size_t G>
-HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, int64_t end,
-                                bool cycles, double limS, Column& col, int32_t* outCol,
-                                bool& goOn) {
+HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
+                                            size_t steps, int64_t end, bool cycles, double limS,
+                                            bool full, bool& goOn) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
     const VI one = hn::Set(di, 1);
     const V zero = hn::Zero(d);
-    const V cx = hn::Set(d, cxS);
     const M all = hn::Eq(zero, zero);
+    const size_t per = G / b.cols;  // groups of each column
     auto start = [&](size_t g) {
-        return Group{zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes), hn::Zero(di), all};
+        const size_t k = g / per;
+        return Group{zero,
+                     zero,
+                     zero,
+                     hn::Set(d, b.cx[k]),
+                     hn::LoadU(d, ys + r0 + (g - k * per) * kLanes),
+                     hn::Zero(di),
+                     all};
     };
     Group gs[G];
     EachGroup(gs, [&](Group& v, size_t i) { v = start(i); });
@@ -80,7 +97,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             runs = !hn::AllFalse(d, any);
         }
     };
-    if (!(G == kGroups && goOn)) {
+    if (!(full && goOn)) {
         checkedSteps(std::min(steps, kOpeningTested));
     }
     const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
@@ -91,7 +108,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         EachGroup(gs, [&](Group& v, size_t) { a = hn::And(a, v.act); });
         return hn::AllTrue(d, a);
     };
-    const bool extend = G == kGroups && runs && allRun();
+    const bool extend = full && runs && allRun();
     EachGroup(gs, [&](Group&, size_t g) {
         hn::Store(nan, d, sx + g * kLanes);
         hn::Store(nan, d, sy + g * kLanes);
@@ -189,10 +206,13 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     const hn::Rebind<uint32_t, D> du32;
     const hn::Rebind<int32_t, D> di32;
     uint64_t pending = 0;
-    bool ranOpening = G == kGroups;
+    bool ranOpening = full;
     const VI opened = hn::Set(di, static_cast<int64_t>(steps));
     auto finish = [&](Group& v, size_t g) {
-        const size_t r = r0 + g * kLanes;
+        const size_t k = g / per;
+        const size_t r = r0 + (g - k * per) * kLanes;
+        Column& col = *b.col[k];
+        int32_t* outCol = b.out[k];
         // Only a lane that did not escape is read back (most batches of the
         // start view's outer parts escape within a few steps).
         if (!hn::AllFalse(d, v.act)) {
@@ -217,15 +237,17 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     };
     EachGroup(gs, finish);
     goOn = ranOpening;
-    const size_t valid = kPicSide - r0;  // rows of the batch inside the column
-    return valid >= 64 ? pending : pending & ((uint64_t{1} << valid) - 1);
+    return pending;
 }
 
-HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
-                             int64_t end, bool cycles, double lim, Column& col, int32_t* outCol,
+// The next batch of b's columns, rows r0 ... (`rows` of them left), of up
+// to `groups` groups in all.
+HWY_INLINE uint64_t OpenRows(const Batch& b, size_t rows, size_t groups, const double* ys,
+                             size_t r0, size_t steps, int64_t end, bool cycles, double lim,
                              bool& goOn) {
-    return WithGroups((rows + kLanes - 1) / kLanes, [&](auto groups) {
-        return OpenBatch<groups()>(cx, ys, r0, steps, end, cycles, lim, col, outCol, goOn);
+    const size_t per = std::min((rows + kLanes - 1) / kLanes, groups / b.cols);
+    return WithGroups(per * b.cols, [&](auto G) {
+        return OpenBatch<G()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
     });
 }
 
@@ -312,8 +334,8 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // is finished (idle slots included), their counts final in s.cnt. openingS is
 // the steps of the opening; cycles: whether to run the cycle check.
 template <size_t G>
-HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
-                               bool cycles) {
+HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
+                                           bool cycles) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);

@@ -34,14 +34,11 @@ using DI = hn::RebindToSigned<D>;
 using VI = hn::Vec<DI>;
 
 constexpr size_t kLanes = HWY_LANES(double);
-// Independent vectors per step: enough to cover the latency of one step's
-// dependent chain (multiply, subtract, add) without running out of registers.
-// 4 beat 2 and 3 by 5 to 10 % on AVX-512, and also on AVX2 and SSE4, where
-// some of the 16 registers spill; on AVX-512, 5 were no faster and 6 lost
-// 3 % (masks then spill to general registers every step). With AVX2, 3
-// groups spill less but lose as much in latency.
-constexpr size_t kGroups = 4;
-constexpr size_t kSlots = kLanes * kGroups;
+// Most independent vectors in flight per step (see GroupsInFlight in
+// kernel.cpp for how many run): they overlap the latencies of each step's
+// dependent chain. Past 4, the 16 registers of targets below AVX-512 spill.
+constexpr size_t kMaxGroups = HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3 ? 8 : 4;
+constexpr size_t kSlots = kLanes * kMaxGroups;
 // Fewest steps of the opening phase. Without it (refill from the first step)
 // the start view runs at 2/3 of the speed, the many pixels that escape within
 // a few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
@@ -413,11 +410,11 @@ HWY_INLINE uint64_t MaskBits(M m, size_t g) {
     return b << (g * kLanes);
 }
 
-// f(std::integral_constant<size_t, G>) for the G from 1 to kGroups that is
-// `groups`, or kGroups for more.
+// f(std::integral_constant<size_t, G>) for the G from 1 to kMaxGroups that
+// is `groups`, or kMaxGroups for more.
 template <size_t G = 1, typename F>
 HWY_INLINE auto WithGroups(size_t groups, const F& f) {
-    if constexpr (G < kGroups) {
+    if constexpr (G < kMaxGroups) {
         if (groups > G) {
             return WithGroups<G + 1>(groups, f);
         }
@@ -434,7 +431,7 @@ HWY_INLINE void EachGroupOf(Group* g, const F& f, std::index_sequence<I...>) {
 // a constant, so the compiler keeps the groups in registers.
 template <size_t G, typename F>
 HWY_INLINE void EachGroup(Group (&g)[G], const F& f) {
-    static_assert(G >= 1 && G <= kGroups);
+    static_assert(G >= 1 && G <= kMaxGroups);
     EachGroupOf(g, f, std::make_index_sequence<G>());
 }
 
