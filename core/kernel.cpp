@@ -257,7 +257,8 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     // A batch of the opening keeps to at most 32 rows of a column: wider,
     // fewer batches run in every lane long enough to go on in stretches.
     const bool pairs = inFlight % 2 == 0 && inFlight * kLanes > 32;
-    Feed feed(view, lim, budget, cycles, inFlight, pairs, col0, ncols, ys,
+    const size_t chunk = ChunkFor(inFlight);
+    Feed feed(view, lim, budget, cycles, inFlight, pairs, chunk, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
     Slots s;
@@ -291,9 +292,9 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             }
             groups = (live + kLanes - 1) / kLanes;
         }
-        // The cycle check at every other chunk end (kCheckEvery).
+        // The cycle check at every other chunk end.
         const bool check = cycles && (chunks++ & 1) == 0;
-        const uint64_t finished = RunGroups(groups, s, lim, budget, feed.opening(), check);
+        const uint64_t finished = RunGroups(groups, chunk, s, lim, budget, feed.opening(), check);
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t q = s.pix[i];

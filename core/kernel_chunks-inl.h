@@ -47,7 +47,7 @@ struct Batch {
 // Runs rows r0 .. r0 + G / b.cols * kLanes - 1 of each column of b (ys is
 // padded past row 800) for up to `steps` steps, stopping once every lane has
 // escaped. A full batch (`full`: as many groups as are in flight) whose lanes
-// all still run then goes on in kMaxChunk-step stretches with no test per
+// all still run then goes on in C-step stretches with no test per
 // step (rows of r, see StepRow), for as long as every lane surely runs, up to
 // `end` steps (the budget, or `steps` for none): neighbouring pixels tend to
 // run long together, and a lane kept here costs no hand-over to the refill.
@@ -61,7 +61,7 @@ struct Batch {
 // goOn: on entry, whether to start without the tested steps (a batch nearby
 // ran its whole opening in every lane, so this one most likely will too);
 // on return, whether this batch did.
-template <size_t G>
+template <size_t G, size_t C>
 HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
                                             size_t steps, int64_t end, bool cycles, double limS,
                                             bool full, bool& goOn) {
@@ -116,7 +116,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
     if (!extend) {
         checkedSteps(steps);
     } else {
-        // The rest of the opening, then stretches of kMaxChunk steps.
+        // The rest of the opening, then stretches of C steps.
         auto n = static_cast<int64_t>(i);
         size_t stretch = steps - i;
         do {
@@ -140,7 +140,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
 #endif
             {
                 // At most the opening's length.
-                alignas(64) double rows[kOpening + kMaxChunk][G * kLanes];
+                alignas(64) double rows[kOpening + C][G * kLanes];
                 for (size_t k = 0; k < stretch; ++k) {
                     EachGroup(gs,
                               [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
@@ -157,7 +157,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
                 });
             }
             n += static_cast<int64_t>(stretch);
-            stretch = kMaxChunk;
+            stretch = C;
             const VI counted = hn::Set(di, n);
             EachGroup(gs,
                       [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
@@ -166,11 +166,11 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
                 // the steps since the opening are a power of two. Comparing
                 // only every other stretch halves the check's cost (about 3 %
                 // of the boundary view's time otherwise); the comparisons
-                // still cover every distance that is a multiple of 2 *
-                // kMaxChunk, so every cycle is still found, at most a
+                // still cover every distance that is a multiple of 2C
+                // steps, so every cycle is still found, at most a
                 // stretch later.
                 const int64_t run = n - static_cast<int64_t>(steps);
-                if (run % static_cast<int64_t>(2 * kMaxChunk) == 0) {
+                if (run % static_cast<int64_t>(2 * C) == 0) {
                     // Only a lane that has not escaped can cycle. A lane
                     // found cycling gets the budget as its count, and the
                     // batch ends.
@@ -242,12 +242,14 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
 
 // The next batch of b's columns, rows r0 ... (`rows` of them left), of up
 // to `groups` groups in all.
-HWY_INLINE uint64_t OpenRows(const Batch& b, size_t rows, size_t groups, const double* ys,
-                             size_t r0, size_t steps, int64_t end, bool cycles, double lim,
-                             bool& goOn) {
+HWY_INLINE uint64_t OpenRows(const Batch& b, size_t rows, size_t groups, size_t chunk,
+                             const double* ys, size_t r0, size_t steps, int64_t end, bool cycles,
+                             double lim, bool& goOn) {
     const size_t per = std::min((rows + kLanes - 1) / kLanes, groups / b.cols);
-    return WithGroups(per * b.cols, [&](auto G) {
-        return OpenBatch<G()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
+    return WithChunk(chunk, [&](auto C) {
+        return WithGroups(per * b.cols, [&](auto G) {
+            return OpenBatch<G(), C()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
+        });
     });
 }
 
@@ -311,15 +313,15 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // == on both coordinates.
 //
 // Comparing only at chunk ends costs nothing per step. The refill compares
-// at every other chunk end (kCheckEvery steps apart for a lane, at a phase
+// at every other chunk end (2C steps apart for a lane, C the chunk's steps, at a phase
 // of its own), x first. The saved z is replaced, after the comparison, at
 // the first check at or after the steps run since the opening (o; cnt - o is
-// a multiple of kMaxChunk) reach a power of two, as in Brent's cycle
-// finding: the z saved after step o + 2^j (or up to kCheckEvery steps
+// a multiple of C) reach a power of two, as in Brent's cycle
+// finding: the z saved after step o + 2^j (or up to 2C steps
 // later) is compared at the checks up to step o + 2^(j+1), which covers
-// every multiple of lcm(p, kCheckEvery) steps up to about 2^j. An orbit that
+// every multiple of lcm(p, 2C) steps up to about 2^j. An orbit that
 // enters a cycle of period p at step m is thus caught by about step
-// o + 4 * max(m, lcm(p, kCheckEvery)). The opening's stretches compare at
+// o + 4 * max(m, lcm(p, 2C)). The opening's stretches compare at
 // every other end too, and save at the powers of two themselves. Which
 // checks find a cycle changes only how soon a pixel stops, never its count:
 // an exact repeat means the budget, as running it out would. Comparing at
@@ -330,10 +332,10 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // benchmark views and on minibrots of periods in the thousands, but each
 // step costs 25 to 35 % more: it lost on every view measured.
 
-// Runs kMaxChunk steps on the first G groups; returns the slots whose pixel
+// Runs C steps on the first G groups; returns the slots whose pixel
 // is finished (idle slots included), their counts final in s.cnt. openingS is
 // the steps of the opening; cycles: whether to run the cycle check.
-template <size_t G>
+template <size_t G, size_t C>
 HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
                                            bool cycles) {
     const D d;
@@ -347,11 +349,11 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
         v.y = hn::Load(d, s.y + o);
         v.diff = hn::Load(d, s.diff + o);
     });
-    alignas(64) double rows[kMaxChunk + 1][G * kLanes];
+    alignas(64) double rows[C + 1][G * kLanes];
 #ifdef QUARLO_KERNEL_STEP_ASM
     if constexpr (G == 4) {
         static_assert(offsetof(Slots, cy) == offsetof(Slots, cx) + 128);
-        StepsAsm4(gs, rows, 0, kMaxChunk, s.cx);
+        StepsAsm4(gs, rows, 0, C, s.cx);
     } else
 #endif
     {
@@ -359,7 +361,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
             v.cx = hn::Load(d, s.cx + g * kLanes);
             v.cy = hn::Load(d, s.cy + g * kLanes);
         });
-        for (size_t k = 0; k < kMaxChunk; ++k) {
+        for (size_t k = 0; k < C; ++k) {
             EachGroup(gs, [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
         }
     }
@@ -386,26 +388,25 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
     // mispredicted so often that counting them all is cheaper (2 points of
     // the ceiling there with AVX2, and the start view, where most chunks
     // are sure, no slower).
-    const bool allSure = SurelyRan(rows, 0, G * kLanes, kMaxChunk, SureBound(limS));
+    const bool allSure = SurelyRan(rows, 0, G * kLanes, C, SureBound(limS));
     EachGroup(gs, [&](Group& v, size_t g) {
         const Group in = LoadGroup(s, g);
         v.act = in.act;
         v.cnt = in.cnt;
     });
     if (allSure) {
-        const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+        const VI chunk = hn::Set(di, static_cast<int64_t>(C));
         EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, chunk); });
     } else {
 #ifdef QUARLO_KERNEL_STEP_ASM
         if constexpr (G == 4) {
-            CountRowsPair(rows, 0, kLanes, kMaxChunk, lim, gs[0].cnt, gs[1].cnt);
-            CountRowsPair(rows, 2 * kLanes, 3 * kLanes, kMaxChunk, lim, gs[2].cnt, gs[3].cnt);
+            CountRowsPair(rows, 0, kLanes, C, lim, gs[0].cnt, gs[1].cnt);
+            CountRowsPair(rows, 2 * kLanes, 3 * kLanes, C, lim, gs[2].cnt, gs[3].cnt);
         } else
 #endif
         {
-            EachGroup(gs, [&](Group& v, size_t g) {
-                (void)CountRows(rows, g * kLanes, kMaxChunk, lim, v.cnt);
-            });
+            EachGroup(
+                gs, [&](Group& v, size_t g) { (void)CountRows(rows, g * kLanes, C, lim, v.cnt); });
         }
     }
     // Idle lanes (act false) keep their count.
@@ -414,7 +415,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
     });
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
-    const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+    const VI chunk = hn::Set(di, static_cast<int64_t>(C));
     uint64_t done = 0;
     auto finish = [&](Group& v, size_t g) {
         // Every lane that iterates starts the chunk active (a lane that
@@ -437,11 +438,11 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
             if (!hn::AllFalse(d, sameX)) {
                 full = hn::Or(full, hn::And(sameX, hn::Eq(y, hn::Load(d, s.sy + o))));
             }
-            // Save where a power of two lies in (run - kCheckEvery, run]:
+            // Save where a power of two lies in (run - 2C, run]:
             // where run has a bit above the highest of before = run -
-            // kCheckEvery (or before <= 0).
+            // 2C (or before <= 0).
             const VI run = hn::Sub(v.cnt, opening);
-            const VI before = hn::Sub(run, hn::Set(di, kCheckEvery));
+            const VI before = hn::Sub(run, hn::Set(di, static_cast<int64_t>(2 * C)));
             const M save = hn::RebindMask(d, hn::Gt(hn::AndNot(before, run), before));
             hn::BlendedStore(x, save, d, s.sx + o);
             hn::BlendedStore(y, save, d, s.sy + o);
@@ -454,10 +455,12 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
     return done;
 }
 
-HWY_INLINE uint64_t RunGroups(size_t groups, Slots& s, double lim, int64_t budget, int64_t opening,
-                              bool cycles) {
-    return WithGroups(groups,
-                      [&](auto g) { return RunChunk<g()>(s, lim, budget, opening, cycles); });
+HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, Slots& s, double lim, int64_t budget,
+                              int64_t opening, bool cycles) {
+    return WithChunk(chunk, [&](auto C) {
+        return WithGroups(
+            groups, [&](auto G) { return RunChunk<G(), C()>(s, lim, budget, opening, cycles); });
+    });
 }
 
 void SetIdle(Slots& s, size_t i) {

@@ -33,7 +33,7 @@ namespace {
 class Feed {
 public:
     Feed(const View& view, double lim, int64_t budget, bool cycles, size_t groups, bool pairs,
-         int col0, int ncols, const double* ys, bool scan, int32_t* out)
+         size_t chunk, int col0, int ncols, const double* ys, bool scan, int32_t* out)
         : view_(view),
           lim_(lim),
           budget_(budget),
@@ -41,7 +41,8 @@ public:
           groups_(groups),
           // A scanned column may end early, and is opened alone.
           pairs_(pairs && !scan),
-          opening_(static_cast<size_t>(openingFor(budget))),
+          chunk_(chunk),
+          opening_(static_cast<size_t>(openingFor(budget, chunk))),
           // A count of 2^31 (rep 2^31 - 1) is the counter fault, which only
           // the refill reports, in sweep order: such a budget is never
           // reached in the opening.
@@ -56,10 +57,10 @@ public:
 
     // Steps of the opening for a budget of `budget` steps: all of them when
     // they are few, otherwise kOpening or more, such that the refill's
-    // chunks end exactly on the budget.
-    static int64_t openingFor(int64_t budget) {
+    // chunks of `chunk` steps end exactly on the budget.
+    static int64_t openingFor(int64_t budget, size_t chunk) {
         const auto lo = static_cast<int64_t>(kOpening);
-        return budget <= lo ? budget : lo + (budget - lo) % static_cast<int64_t>(kMaxChunk);
+        return budget <= lo ? budget : lo + (budget - lo) % static_cast<int64_t>(chunk);
     }
 
     bool exhausted() const { return exhausted_; }
@@ -145,7 +146,7 @@ private:
         bool goOn = false;
         const size_t perCol = groups_ / b.cols * kLanes;  // rows of a column in a batch
         for (size_t r0 = lo; r0 < kPicSide; r0 += perCol) {
-            const uint64_t pending = OpenRows(b, kPicSide - r0, groups_, ys_, r0, opening_,
+            const uint64_t pending = OpenRows(b, kPicSide - r0, groups_, chunk_, ys_, r0, opening_,
                                               openingEnd_, cycles_, lim_, goOn);
             // Lanes of each column in this batch (the last may be short), and
             // the rows of them inside the column.
@@ -172,7 +173,8 @@ private:
     bool cycles_;         // whether to run the cycle check
     size_t groups_;       // vectors in flight, 1 to kMaxGroups
     bool pairs_;          // whether batches span two neighbouring columns
-    size_t opening_;      // steps of the opening: openingFor(rep + 1)
+    size_t chunk_;        // steps of a chunk or stretch
+    size_t opening_;      // steps of the opening: openingFor(rep + 1, chunk)
     int64_t openingEnd_;  // most steps a batch may run in the opening
     int col0_;
     int ncols_;

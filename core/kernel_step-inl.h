@@ -51,20 +51,28 @@ constexpr size_t kOpening = 16;
 // 2 points of the ceiling with AVX2). 4 and 6 were no better.
 constexpr size_t kOpeningTested = 8;
 // Steps of every refill chunk, and of every stretch of a batch that goes on
-// in the opening. Lanes that finish early idle until the chunk ends, so
-// longer chunks waste more; shorter ones pay the refill more often. Since
-// most steps run in the opening's stretches, 16 beats 32 by 3 to 5 % on the
-// boundary view (32 once beat 16, when every pixel went through the
-// refill); 64 lost 5 % on deep boundary views. Halving the chunk when many
-// lanes finish and doubling it when none did was no better. Every chunk is
-// this long, so at each chunk end a running lane has run a multiple of
-// kMaxChunk steps since the opening, which the cycle check relies on.
-// Stretching the opening so that the budget ends at a chunk end beat both
-// shortening the chunk for a lane near its budget (as before the cycle
-// check) and letting such a lane run past its budget: 4 % on the start view.
-constexpr size_t kMaxChunk = 16;
-// Steps between two cycle checks of a refill lane: every other chunk.
-constexpr int64_t kCheckEvery = 2 * kMaxChunk;
+// in the opening: kChunk, or kLongChunk with more than 4 groups in flight
+// (ChunkFor). Lanes that finish early idle until the chunk ends, so longer
+// chunks waste more; shorter ones pay the refill more often. Every chunk of
+// a sweep is as long, so at each chunk end a running lane has run a
+// multiple of the chunk's steps since the opening, which the cycle check
+// relies on; the opening is stretched so that the budget ends at a chunk end.
+constexpr size_t kChunk = 16;
+constexpr size_t kLongChunk = 32;
+constexpr size_t kMaxChunk = kMaxGroups > 4 ? kLongChunk : kChunk;
+HWY_INLINE size_t ChunkFor(size_t groups) {
+    return groups > 4 ? kMaxChunk : kChunk;
+}
+// f(std::integral_constant<size_t, C>) for the chunk length C that is `chunk`.
+template <typename F>
+HWY_INLINE auto WithChunk(size_t chunk, const F& f) {
+    if constexpr (kMaxChunk != kChunk) {
+        if (chunk == kMaxChunk) {
+            return f(std::integral_constant<size_t, kMaxChunk>());
+        }
+    }
+    return f(std::integral_constant<size_t, kChunk>());
+}
 // Rows of a column plus room for the last, partly filled, batch of vectors.
 constexpr size_t kRowsPadded = kPicSide + kSlots;
 
@@ -316,7 +324,7 @@ struct CycleCheck {
 template <size_t G>
 HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim, V sure,
                                 const CycleCheck& check) {
-    static_assert(G == 4 && kLanes == 4);
+    static_assert(G == 4 && kLanes == 4 && kMaxChunk == kChunk);
     // `first` is at most the opening's length.
     constexpr size_t kMost = kOpening + kMaxChunk;
     HWY_DASSERT(first < kMost);
