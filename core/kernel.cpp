@@ -5,85 +5,26 @@
 //
 // Each column goes through two phases.
 //  1. Opening: the column's rows, one vector of consecutive rows per lane
-//     set, run the first kOpening (to kOpening + kMaxChunk - 1) steps side by
-//     side. Neighbouring pixels escape at similar steps, so most vectors
-//     finish together and early; their counts are final. A batch of as many
-//     vectors as are in flight whose lanes all still run goes on in stretches of kMaxChunk
-//     steps for as long as that holds (with the cycle check at each
-//     stretch's end): on the boundary view this keeps two thirds of the
-//     pixels out of the refill altogether.
+//     set, run the first kOpening (to kOpening + C - 1, C the chunk's steps)
+//     steps side by side. Neighbouring pixels escape at similar steps, so
+//     most vectors finish together and early; their counts are final. A
+//     batch of as many vectors as are in flight whose lanes all still run
+//     goes on in stretches of C steps for as long as that holds (with the
+//     cycle check at each stretch's end), which keeps most of the boundary
+//     view's pixels out of the refill.
 //  2. Refill: the pixels still running continue in vector lanes that carry
-//     their own c, z and step count. Lanes run in chunks of kMaxChunk steps;
-//     a lane whose pixel escaped or ran out of steps idles until the chunk
-//     ends, then writes its count and takes the next pixel, which may come
-//     from the next column. At every other chunk end a running lane's z is
-//     compared with a z it saved earlier (see "Exact cycles" below): an
-//     exact repeat means that the orbit cycles and never escapes, and the
-//     pixel is done.
-// Several independent vectors are in flight in both phases so that the
-// multiply and add latencies overlap; each step is a long dependent chain.
-//
-// Measured on AVX-512 (bench/kernel_bench.cpp): vectors of consecutive rows
-// that run until their last lane is done, with no refill, reach only half
-// the speed on deep boundary views; refill alone, without the opening,
-// loses a third on the start view.
-//
-// Against the step ceiling (stepCeiling: the bare step with its escape test
-// and count, nothing else in the loop), one thread taking blocks of columns
-// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 84 to
-// 88 % on the start view and 83 to 85 % on the boundary view without the
-// cycle check, 110 % where most pixels run their whole budget; with AVX2 on
-// the same machine: 86 to 87 % on the start view, 82 to 84 % on the
-// boundary view, 110 %. The cycle check costs 0 to 2 % on the boundary view
-// (runs differ by about as much). Most of that comes from the rows of
-// r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
-// test and count at each step, 8 operations instead of 10, and the loop of
-// the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
-// handing pixels to the refill and back (a third of the pixels on the
-// boundary view), counting from the rows the lanes of a block where one
-// escaped (nine refill chunks in ten on the boundary view), lanes idling
-// from their pixel's escape to the end of a stretch or chunk, the first
-// steps' tests for batches that escape early.
-// With AVX2 on the boundary view, the stretches' and the refill's asm loops
-// take 70 % of the time. Replacing a part's work by a rough stand-in with
-// the same control flow shows what it costs: counting from the rows after
-// refill chunks 5 points of the ceiling (before CountRowsPair), at a
-// batch's end 1.6.
-// Measured and no faster: three, five or six groups with AVX2 (five with
-// the stretches in asm too: the stretches gain 5 %, the rest loses more);
-// five or six with AVX-512; 32-step chunks (once best, before the opening's
-// stretches); 32-step stretches with 16-step chunks (3 points lost on the
-// boundary view with AVX2), and 8-step stretches (1 point lost on the start
-// view); a pool of 6 to 12 groups taking turns; refilling lanes in
-// registers or by vector expansion from a queue of pixels; starting first
-// the rows that ran long in a column nearby; testing the opening's first
-// steps every other or every fourth step, or testing only 4 or 6 of them; a
-// pool where groups of 4 rows whose lanes all run go on after their batch
-// stops (fewer pixels reach the refill, but a group lives only about 3
-// stretches there and the pool's upkeep costs more than it saves); going on
-// with a batch in stretches while 10 to 15 of its 16 lanes run rather than
-// all of them (2 points lost: the escaped lanes' groups need counting at
-// every stretch). With AVX2: the escape test as a running maximum of r in
-// memory (9 operations a step; 2 to 3 points below the rows of r); finding
-// the escape step of a lane by a scalar search of its rows, or counting
-// only the rows between checked rows where a lane is unsure (branches that
-// mispredict cost more than the rows they skip); the opening's first steps
-// in asm with rows (each batch then pays for setting up and counting
-// them: 12 points lost on the start view, whose batches mostly escape
-// within a few steps); keeping z in memory between the asm blocks rather
-// than in registers (1 point lost on the boundary view); five groups, with
-// y*y through memory to free a register (the loop alone 2 to 5 % faster,
-// short of what the change to every part would cost); a branch around the
-// refill's saves of z (slower: saves are not rare early in a pixel's
-// refill); going from one stretch to the next within the asm block, with
-// the checks in asm too (no faster: the compiler's spills around each
-// stretch cost little); counting only the refill's groups where a lane
-// may have escaped, through a loop over them (0.5 points lost); counting
-// every group at a batch's end too; 32-step or 8-step chunks and stretches
-// (3 and 4 points lost on the boundary view). The compiler's choice of
-// what to
-// spill in OpenBatch reacts to small changes anywhere in it: measure every
-// change to it, on both views.
+//     their own c, z and step count. Lanes run in chunks of C steps; a lane
+//     whose pixel escaped or ran out of steps idles until the chunk ends,
+//     then writes its count and takes the next pixel, which may come from
+//     the next column. At every other chunk end a running lane's z is
+//     compared with a z it saved earlier (see "Exact cycles" in
+//     kernel_chunks-inl.h): an exact repeat means that the orbit cycles and
+//     never escapes, and the pixel is done.
+// Several independent vectors (groups) are in flight in both phases so that
+// the multiply and add latencies overlap; each step is a long dependent
+// chain. How many, and with them the chunk's steps and the batch's shape,
+// depends on the machine (groupsInFlightFor). What was measured and tried
+// is in docs/kernel-measurements.md.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep

@@ -85,8 +85,8 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
     Group gs[G];
     EachGroup(gs, [&](Group& v, size_t i) { v = start(i); });
     // Tested after every step for the first few: many batches of the start
-    // view escape within a few (testing every 4 steps was 2 % slower there).
-    // A batch whose lanes all run after those goes on without tests.
+    // view escape within a few. A batch whose lanes all run after those
+    // goes on without tests.
     size_t i = 0;
     bool runs = true;
     auto checkedSteps = [&](size_t upTo) {
@@ -164,10 +164,9 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
             if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps)) {
                 // As at a chunk end of the refill: compare, then save when
                 // the steps since the opening are a power of two. Comparing
-                // only every other stretch halves the check's cost (about 3 %
-                // of the boundary view's time otherwise); the comparisons
-                // still cover every distance that is a multiple of 2C
-                // steps, so every cycle is still found, at most a
+                // only every other stretch halves the check's cost; the
+                // comparisons still cover every distance that is a multiple
+                // of 2C steps, so every cycle is still found, at most a
                 // stretch later.
                 const int64_t run = n - static_cast<int64_t>(steps);
                 if (run % static_cast<int64_t>(2 * C) == 0) {
@@ -325,12 +324,8 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // every other end too, and save at the powers of two themselves. Which
 // checks find a cycle changes only how soon a pixel stops, never its count:
 // an exact repeat means the budget, as running it out would. Comparing at
-// every chunk end cost 1 to 3 % more on the boundary view (where no orbit
-// repeats) and stopped the start view's inside pixels sooner (2 % with
-// AVX-512); every fourth chunk end was no cheaper there; comparing at
-// every step instead finds cycles up to 8 % sooner in steps on the
-// benchmark views and on minibrots of periods in the thousands, but each
-// step costs 25 to 35 % more: it lost on every view measured.
+// every other chunk end balances the check's cost on views where no orbit
+// repeats against how soon inside pixels stop.
 
 // Runs C steps on the first G groups; returns the slots whose pixel
 // is finished (idle slots included), their counts final in s.cnt. openingS is
@@ -366,9 +361,8 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
         }
     }
     // z is final here. With AVX2's 16 registers, storing it now rather
-    // than keeping it in registers while the rows are counted spares spills
-    // (with the pairs of CountRowsPair, about a point of the ceiling on the
-    // boundary view); with AVX-512 it was slower.
+    // than keeping it in registers while the rows are counted spares spills;
+    // with AVX-512 it was slower.
 #ifdef QUARLO_KERNEL_STEP_ASM
     constexpr bool kStoreZFirst = G == 4;
 #else
@@ -385,9 +379,7 @@ HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budget
     // One test for all the groups: when a lane may have escaped, every group
     // is counted from its rows. About half the boundary view's chunks have
     // a group with an escape, in no predictable group; a test per group
-    // mispredicted so often that counting them all is cheaper (2 points of
-    // the ceiling there with AVX2, and the start view, where most chunks
-    // are sure, no slower).
+    // mispredicted so often that counting them all is cheaper.
     const bool allSure = SurelyRan(rows, 0, G * kLanes, C, SureBound(limS));
     EachGroup(gs, [&](Group& v, size_t g) {
         const Group in = LoadGroup(s, g);

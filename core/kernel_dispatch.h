@@ -56,8 +56,8 @@ int groupsInFlightFor(bool avx512, const Cpu& cpu);
 // With runningMask, each lane counts under the mask of lanes still running,
 // which every step also updates, as the kernel's Step does to give exact
 // counts. Where masks live in vector registers (AVX2), that is one more
-// operation on the same ports, about 15 % lower; with AVX-512's mask
-// registers it costs next to nothing.
+// operation on the same ports; with AVX-512's mask registers it costs next
+// to nothing.
 int64_t stepCeiling(int chains, int64_t steps, bool runningMask = false);
 
 }  // namespace core

@@ -39,16 +39,14 @@ constexpr size_t kLanes = HWY_LANES(double);
 // dependent chain. Past 4, the 16 registers of targets below AVX-512 spill.
 constexpr size_t kMaxGroups = HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3 ? 8 : 4;
 constexpr size_t kSlots = kLanes * kMaxGroups;
-// Fewest steps of the opening phase. Without it (refill from the first step)
-// the start view runs at 2/3 of the speed, the many pixels that escape within
-// a few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
-// 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
-// steps, so that the step budget ends exactly at a chunk end (see Feed).
+// Fewest steps of the opening phase: without it, the many pixels that escape
+// within a few steps would each hold a refill lane for a whole chunk. The
+// opening runs from kOpening to kOpening + C - 1 steps (C the chunk's
+// steps), so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
 // Steps of the opening after each of which a batch is tested for having
 // escaped in every lane. A batch after one whose lanes all ran the whole
-// opening skips them: it most likely runs long too (on the boundary view,
-// 2 points of the ceiling with AVX2). 4 and 6 were no better.
+// opening skips them: it most likely runs long too.
 constexpr size_t kOpeningTested = 8;
 // Steps of every refill chunk, and of every stretch of a batch that goes on
 // in the opening: kChunk, or kLongChunk with more than 4 groups in flight
@@ -140,10 +138,8 @@ HWY_INLINE void Step(Group& v, V lim, VI one) {
 // no escape test: a step only stores its r to a row of memory (the store
 // port is otherwise idle), eight operations on the vector ports where Step,
 // with its test and count, takes ten. Row k + 1 holds r after the block's
-// step k. On the Xeon of kernel.cpp's figures, with AVX2, the stretches'
-// loop alone runs at 115 % of the ceiling's speed (whose step tests and
-// counts); with the escape test as a running maximum of r (nine
-// operations), 104 %; with the test and the mask as before, 94 %.
+// step k. Such a loop can run faster than the ceiling, whose step tests
+// and counts.
 //
 // Which lanes escaped follows from a few rows. Take lim >= 4, s = sqrt(lim),
 // and a lane that runs at the block's start: z finite and every r so far at
@@ -319,8 +315,7 @@ struct CycleCheck {
 // Counts and running lanes are as after as many Steps. With check.on, the
 // end of each stretch past the opening applies OpenBatch's cycle check
 // (which then skips it: kCheckedInStretches): going from one stretch to the
-// next within one call, with the check between, made the check cost about
-// 1 % on the boundary view rather than 6 %.
+// next within one call, with the check between, keeps the check cheap.
 template <size_t G>
 HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim, V sure,
                                 const CycleCheck& check) {
