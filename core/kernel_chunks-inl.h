@@ -161,43 +161,11 @@ HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, si
             const VI counted = hn::Set(di, n);
             EachGroup(gs,
                       [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
-            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps)) {
-                // As at a chunk end of the refill: compare, then save when
-                // the steps since the opening are a power of two. Comparing
-                // only every other stretch halves the check's cost; the
-                // comparisons still cover every distance that is a multiple
-                // of 2C steps, so every cycle is still found, at most a
-                // stretch later.
-                const int64_t run = n - static_cast<int64_t>(steps);
-                if (run % static_cast<int64_t>(2 * C) == 0) {
-                    // Only a lane that has not escaped can cycle. A lane
-                    // found cycling gets the budget as its count, and the
-                    // batch ends.
-                    // x alone first: an equal x without an equal y is rare.
-                    M xs = hn::Not(all);
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
-                    });
-                    if (!hn::AllFalse(d, xs)) {
-                        M found = hn::Not(all);
-                        EachGroup(gs, [&](Group& v, size_t g) {
-                            const M c =
-                                hn::And(v.act, hn::And(hn::Eq(v.x, hn::Load(d, sx + g * kLanes)),
-                                                       hn::Eq(v.y, hn::Load(d, sy + g * kLanes))));
-                            v.cnt = hn::IfThenElse(hn::RebindMask(di, c), hn::Set(di, end), v.cnt);
-                            found = hn::Or(found, c);
-                        });
-                        if (!hn::AllFalse(d, found)) {
-                            break;
-                        }
-                    }
-                }
-                if ((run & (run - 1)) == 0) {
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        hn::Store(v.x, d, sx + g * kLanes);
-                        hn::Store(v.y, d, sy + g * kLanes);
-                    });
-                }
+            // As at a chunk end of the refill; only a lane that has not
+            // escaped can cycle.
+            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps) &&
+                StretchCycles(gs, n - static_cast<int64_t>(steps), C, sx, sy, hn::Set(di, end))) {
+                break;
             }
         } while (n < end && allRun());
     }

@@ -203,6 +203,48 @@ HWY_INLINE M CountRows(const double (*rows)[W], size_t col, size_t len, V lim, V
     return running;
 }
 
+// The opening's cycle check at the end of a stretch, `run` steps past the
+// opening (run > 0, a multiple of the stretch's `chunk` steps), against the
+// z saved at sx, sy (NaN: none yet), as the refill does at its chunk ends:
+// compare at every other end, x first (an equal x without an equal y is
+// rare), then save z when run is a power of two. Comparing every other
+// stretch halves the check's cost; the comparisons still cover every
+// distance that is a multiple of 2 * chunk steps, so every cycle is still
+// found, at most a stretch later. Only a lane of act can cycle; one found
+// cycling gets `cycled` as its count. Returns whether any was found: the
+// batch then ends.
+template <size_t G>
+HWY_INLINE bool StretchCycles(Group (&gs)[G], int64_t run, size_t chunk, double* sx, double* sy,
+                              VI cycled) {
+    const D d;
+    const DI di;
+    if (run % static_cast<int64_t>(2 * chunk) == 0) {
+        M xs = hn::FirstN(d, 0);
+        EachGroup(gs, [&](Group& v, size_t g) {
+            xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
+        });
+        if (!hn::AllFalse(d, xs)) {
+            M found = hn::FirstN(d, 0);
+            EachGroup(gs, [&](Group& v, size_t g) {
+                const M c = hn::And(v.act, hn::And(hn::Eq(v.x, hn::Load(d, sx + g * kLanes)),
+                                                   hn::Eq(v.y, hn::Load(d, sy + g * kLanes))));
+                v.cnt = hn::IfThenElse(hn::RebindMask(di, c), cycled, v.cnt);
+                found = hn::Or(found, c);
+            });
+            if (!hn::AllFalse(d, found)) {
+                return true;
+            }
+        }
+    }
+    if ((run & (run - 1)) == 0) {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            hn::Store(v.x, d, sx + g * kLanes);
+            hn::Store(v.y, d, sy + g * kLanes);
+        });
+    }
+    return false;
+}
+
 #undef QUARLO_KERNEL_STEP_ASM
 #if HWY_TARGET == HWY_AVX2 && (defined(__GNUC__) || defined(__clang__))
 #define QUARLO_KERNEL_STEP_ASM 1
@@ -342,38 +384,12 @@ HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim
             break;
         }
         const int64_t run = check.before + static_cast<int64_t>(done) - check.opening;
-        if (check.on && run > 0) {
-            // Every lane runs here. Compare at every other stretch end, x
-            // first (an equal x without an equal y is rare); a lane found
-            // cycling gets the budget as its count, and the batch ends. Then
-            // save z when the steps since the opening are a power of two.
-            if (run % static_cast<int64_t>(2 * kMaxChunk) == 0) {
-                M xs = hn::FirstN(d, 0);
-                EachGroup(gs, [&](Group& v, size_t g) {
-                    xs = hn::Or(xs, hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)));
-                });
-                if (!hn::AllFalse(d, xs)) {
-                    M found = hn::FirstN(d, 0);
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        const M c = hn::And(hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)),
-                                            hn::Eq(v.y, hn::Load(d, check.sy + g * kLanes)));
-                        // done is added to every count below: end in all.
-                        v.cnt = hn::IfThenElse(hn::RebindMask(di, c),
-                                               hn::Set(di, check.end - static_cast<int64_t>(done)),
-                                               v.cnt);
-                        found = hn::Or(found, c);
-                    });
-                    if (!hn::AllFalse(d, found)) {
-                        break;
-                    }
-                }
-            }
-            if ((run & (run - 1)) == 0) {
-                EachGroup(gs, [&](Group& v, size_t g) {
-                    hn::Store(v.x, d, check.sx + g * kLanes);
-                    hn::Store(v.y, d, check.sy + g * kLanes);
-                });
-            }
+        // Every lane runs here. done is added to every count below: a lane
+        // found cycling gets end in all.
+        if (check.on && run > 0 &&
+            StretchCycles(gs, run, kMaxChunk, check.sx, check.sy,
+                          hn::Set(di, check.end - static_cast<int64_t>(done)))) {
+            break;
         }
         len = kMaxChunk;
     }
