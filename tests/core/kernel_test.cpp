@@ -245,6 +245,9 @@ const Row kRows[] = {
     // at and one step after the tested steps; 18 in the opening; 47 after a
     // 31-step opening and one stretch; 48, 80 and 144 after a 16-step
     // opening and 2, 4 and 8 stretches; 79 after a 31-step one and 3.
+    // With 8 vectors in flight the stretches run 32 steps and the opening
+    // 16 to 47: 47 ends in the opening, 48 after one stretch, 79 after a
+    // 47-step opening and one, 80 and 144 after 2 and 4.
     {"all_inside_rep_100000", {kAllInside, kEscLim, 100000, 400, 1}},
     {"all_inside_rep_7", {kAllInside, kEscLim, 7, 0, 20}},
     {"all_inside_rep_8", {kAllInside, kEscLim, 8, 0, 20}},
