@@ -3,6 +3,7 @@
 #include <hwy/targets.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace bench {
@@ -13,6 +14,8 @@ Options takeOptions(int& argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--targets=", 10) == 0) {
             o.targets = argv[i] + 10;
+        } else if (std::strncmp(argv[i], "--groups=", 9) == 0) {
+            o.groups = std::atoi(argv[i] + 9);
         } else if (std::strcmp(argv[i], "--cpu_rates") == 0) {
             o.cpuTime = true;
         } else {

@@ -10,6 +10,7 @@ namespace bench {
 struct Options {
     std::string targets;   // --targets=AVX3,AVX2 or all; empty for the default set
     bool cpuTime = false;  // --cpu_rates: one-thread rates over CPU time
+    int groups = 0;        // --groups=N: the kernel's vectors in flight; 0 as it picks
 };
 
 // Takes the options above out of argv, keeping the others in their order,

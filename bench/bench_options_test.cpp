@@ -38,13 +38,16 @@ TEST(BenchOptions, PickTargets) {
 }
 
 TEST(BenchOptions, TakeOptionsLeavesTheRest) {
-    std::string args[] = {"quarlo_bench", "--benchmark_filter=kernel", "--targets=AVX2",
-                          "--cpu_rates", "--benchmark_repetitions=5"};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data()};
-    int argc = 5;
+    std::string args[] = {"quarlo_bench",   "--benchmark_filter=kernel",
+                          "--targets=AVX2", "--cpu_rates",
+                          "--groups=8",     "--benchmark_repetitions=5"};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                    args[3].data(), args[4].data(), args[5].data()};
+    int argc = 6;
     const bench::Options o = bench::takeOptions(argc, argv);
     EXPECT_EQ(o.targets, "AVX2");
     EXPECT_TRUE(o.cpuTime);
+    EXPECT_EQ(o.groups, 8);
     ASSERT_EQ(argc, 3);
     EXPECT_STREQ(argv[0], "quarlo_bench");
     EXPECT_STREQ(argv[1], "--benchmark_filter=kernel");
@@ -56,6 +59,7 @@ TEST(BenchOptions, TakeOptionsLeavesTheRest) {
     const bench::Options o2 = bench::takeOptions(argc2, argv2);
     EXPECT_EQ(o2.targets, "");
     EXPECT_FALSE(o2.cpuTime);
+    EXPECT_EQ(o2.groups, 0);
     EXPECT_EQ(argc2, 2);
 }
 

@@ -24,6 +24,8 @@
 // By default: the best one and, on x86, every other one down to AVX2, so that
 // an AVX-512 machine also reports what an AVX2 machine would. Each target's
 // summary puts every kernel rate beside that target's own ceiling.
+// --groups=N runs the kernel with N vectors in flight (up to the target's
+// most: 8 with AVX-512, 4 otherwise) instead of as many as it picks.
 #include <benchmark/benchmark.h>
 #include <hwy/targets.h>
 
@@ -84,6 +86,19 @@ double stepsOf(const Scene& sc) {
 }
 
 using ColumnFn = core::SweepFault (*)(const core::View&, double, int32_t, int, int, int32_t*);
+
+// The kernel's vectors in flight (--groups; 0: as computeColumns picks).
+int gGroups = 0;
+
+core::SweepFault kernelWithCycles(const core::View& v, double lim, int32_t rep, int col0, int ncols,
+                                  int32_t* out) {
+    return core::computeColumnsWithGroups(gGroups, true, v, lim, rep, col0, ncols, out);
+}
+
+core::SweepFault kernelWithoutCycles(const core::View& v, double lim, int32_t rep, int col0,
+                                     int ncols, int32_t* out) {
+    return core::computeColumnsWithGroups(gGroups, false, v, lim, rep, col0, ncols, out);
+}
 
 unsigned coreCount() {
     return std::max(1u, std::thread::hardware_concurrency());
@@ -205,9 +220,9 @@ struct Variant {
 
 const Variant kReference{"reference", core::referenceColumns, false};
 const Variant kKernelVariants[] = {
-    {"kernel", core::computeColumnsWithoutCycleCheck, false},
-    {"kernel+cycles", core::computeColumns, false},
-    {"all-cores+cycles", core::computeColumns, true},
+    {"kernel", kernelWithoutCycles, false},
+    {"kernel+cycles", kernelWithCycles, false},
+    {"all-cores+cycles", kernelWithCycles, true},
 };
 
 // Chain counts tried for the ceiling; its rate is the best of them.
@@ -370,6 +385,7 @@ std::string targetTag(int64_t target) {
 
 int main(int argc, char** argv) {
     const bench::Options options = bench::takeOptions(argc, argv);
+    gGroups = options.groups;
     const std::vector<int64_t> targets =
         bench::pickTargets(options.targets, hwy::SupportedAndGeneratedTargets());
     benchmark::Initialize(&argc, argv);
@@ -434,7 +450,8 @@ int main(int argc, char** argv) {
     std::printf("cores: %u; kernel targets:", cores);
     for (int64_t target : targets) {
         OnTarget on(target);
-        std::printf(" %s (%zu doubles per vector)", core::kernelTargetName(), core::kernelLanes());
+        std::printf(" %s (%zu doubles per vector, %d vectors in flight)", core::kernelTargetName(),
+                    core::kernelLanes(), gGroups > 0 ? gGroups : core::kernelGroups());
     }
     std::printf("\n");
     RateReporter reporter(stepsByName, options.cpuTime);
@@ -477,10 +494,15 @@ int main(int argc, char** argv) {
         for (int chains : kCeilingChains) {
             chainsTried += (chainsTried.empty() ? "" : ", ") + std::to_string(chains);
         }
+        int groups = gGroups;
+        if (groups == 0) {
+            OnTarget on(target);
+            groups = core::kernelGroups();
+        }
         std::printf(
-            "\n%s: reference steps per second; kernel and kernel+cyc on one core, all+cyc "
-            "on %u; ceiling: best of %s chains (%d)\n",
-            hwy::TargetName(target), cores, chainsTried.c_str(), bestChains);
+            "\n%s: reference steps per second; kernel (%d vectors in flight) and kernel+cyc on "
+            "one core, all+cyc on %u; ceiling: best of %s chains (%d)\n",
+            hwy::TargetName(target), groups, cores, chainsTried.c_str(), bestChains);
         std::printf("%-13s %11s %11s %11s %11s %9s %9s %6s %6s %6s %8s %7s %6s %6s\n", "view",
                     "reference", "kernel", "kernel+cyc", "all+cyc", "kern/ref", "all/ref", "kern%",
                     "cyc%", "all%", "cyc/kern", "all/cyc", "kern~%", "cyc~%");

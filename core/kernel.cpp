@@ -5,85 +5,26 @@
 //
 // Each column goes through two phases.
 //  1. Opening: the column's rows, one vector of consecutive rows per lane
-//     set, run the first kOpening (to kOpening + kMaxChunk - 1) steps side by
-//     side. Neighbouring pixels escape at similar steps, so most vectors
-//     finish together and early; their counts are final. A batch of kGroups
-//     vectors whose lanes all still run goes on in stretches of kMaxChunk
-//     steps for as long as that holds (with the cycle check at each
-//     stretch's end): on the boundary view this keeps two thirds of the
-//     pixels out of the refill altogether.
+//     set, run the first kOpening (to kOpening + C - 1, C the chunk's steps)
+//     steps side by side. Neighbouring pixels escape at similar steps, so
+//     most vectors finish together and early; their counts are final. A
+//     batch of as many vectors as are in flight whose lanes all still run
+//     goes on in stretches of C steps for as long as that holds (with the
+//     cycle check at each stretch's end), which keeps most of the boundary
+//     view's pixels out of the refill.
 //  2. Refill: the pixels still running continue in vector lanes that carry
-//     their own c, z and step count. Lanes run in chunks of kMaxChunk steps;
-//     a lane whose pixel escaped or ran out of steps idles until the chunk
-//     ends, then writes its count and takes the next pixel, which may come
-//     from the next column. At every other chunk end a running lane's z is
-//     compared with a z it saved earlier (see "Exact cycles" below): an
-//     exact repeat means that the orbit cycles and never escapes, and the
-//     pixel is done.
-// kGroups independent vectors are in flight in both phases so that the
-// multiply and add latencies overlap; each step is a long dependent chain.
-//
-// Measured on AVX-512 (bench/kernel_bench.cpp): vectors of consecutive rows
-// that run until their last lane is done, with no refill, reach only half
-// the speed on deep boundary views; refill alone, without the opening,
-// loses a third on the start view.
-//
-// Against the step ceiling (stepCeiling: the bare step with its escape test
-// and count, nothing else in the loop), one thread taking blocks of columns
-// as the program's pool does (columnsPerCall), on a Xeon with AVX-512: 84 to
-// 88 % on the start view and 83 to 85 % on the boundary view without the
-// cycle check, 110 % where most pixels run their whole budget; with AVX2 on
-// the same machine: 86 to 87 % on the start view, 82 to 84 % on the
-// boundary view, 110 %. The cycle check costs 0 to 2 % on the boundary view
-// (runs differ by about as much). Most of that comes from the rows of
-// r (see StepRow in kernel_step-inl.h): the long runs of steps no longer
-// test and count at each step, 8 operations instead of 10, and the loop of
-// the AVX2 stretches alone runs at 115 % of the ceiling. What is lost:
-// handing pixels to the refill and back (a third of the pixels on the
-// boundary view), counting from the rows the lanes of a block where one
-// escaped (nine refill chunks in ten on the boundary view), lanes idling
-// from their pixel's escape to the end of a stretch or chunk, the first
-// steps' tests for batches that escape early.
-// With AVX2 on the boundary view, the stretches' and the refill's asm loops
-// take 70 % of the time. Replacing a part's work by a rough stand-in with
-// the same control flow shows what it costs: counting from the rows after
-// refill chunks 5 points of the ceiling (before CountRowsPair), at a
-// batch's end 1.6.
-// Measured and no faster: three, five or six groups with AVX2 (five with
-// the stretches in asm too: the stretches gain 5 %, the rest loses more);
-// five or six with AVX-512; 32-step chunks (once best, before the opening's
-// stretches); 32-step stretches with 16-step chunks (3 points lost on the
-// boundary view with AVX2), and 8-step stretches (1 point lost on the start
-// view); a pool of 6 to 12 groups taking turns; refilling lanes in
-// registers or by vector expansion from a queue of pixels; starting first
-// the rows that ran long in a column nearby; testing the opening's first
-// steps every other or every fourth step, or testing only 4 or 6 of them; a
-// pool where groups of 4 rows whose lanes all run go on after their batch
-// stops (fewer pixels reach the refill, but a group lives only about 3
-// stretches there and the pool's upkeep costs more than it saves); going on
-// with a batch in stretches while 10 to 15 of its 16 lanes run rather than
-// all of them (2 points lost: the escaped lanes' groups need counting at
-// every stretch). With AVX2: the escape test as a running maximum of r in
-// memory (9 operations a step; 2 to 3 points below the rows of r); finding
-// the escape step of a lane by a scalar search of its rows, or counting
-// only the rows between checked rows where a lane is unsure (branches that
-// mispredict cost more than the rows they skip); the opening's first steps
-// in asm with rows (each batch then pays for setting up and counting
-// them: 12 points lost on the start view, whose batches mostly escape
-// within a few steps); keeping z in memory between the asm blocks rather
-// than in registers (1 point lost on the boundary view); five groups, with
-// y*y through memory to free a register (the loop alone 2 to 5 % faster,
-// short of what the change to every part would cost); a branch around the
-// refill's saves of z (slower: saves are not rare early in a pixel's
-// refill); going from one stretch to the next within the asm block, with
-// the checks in asm too (no faster: the compiler's spills around each
-// stretch cost little); counting only the refill's groups where a lane
-// may have escaped, through a loop over them (0.5 points lost); counting
-// every group at a batch's end too; 32-step or 8-step chunks and stretches
-// (3 and 4 points lost on the boundary view). The compiler's choice of
-// what to
-// spill in OpenBatch reacts to small changes anywhere in it: measure every
-// change to it, on both views.
+//     their own c, z and step count. Lanes run in chunks of C steps; a lane
+//     whose pixel escaped or ran out of steps idles until the chunk ends,
+//     then writes its count and takes the next pixel, which may come from
+//     the next column. At every other chunk end a running lane's z is
+//     compared with a z it saved earlier (see "Exact cycles" in
+//     kernel_chunks-inl.h): an exact repeat means that the orbit cycles and
+//     never escapes, and the pixel is done.
+// Several independent vectors (groups) are in flight in both phases so that
+// the multiply and add latencies overlap; each step is a long dependent
+// chain. How many, and with them the chunk's steps and the batch's shape,
+// depends on the machine (groupsInFlightFor). What was measured and tried
+// is in docs/kernel-measurements.md.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "core/kernel.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -94,7 +35,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 #include "core/esccount.h"
 #include "core/kernel.h"
@@ -137,6 +84,23 @@ inline int firstStep0Fault(double x, const double* ys, double lim) {
         }
     }
     return -1;
+}
+
+// This CPU's vendor and family, from cpuid; an unknown CPU elsewhere.
+inline Cpu thisCpu() {
+    Cpu cpu;
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(0, &a, &b, &c, &d) != 0) {
+        // "AuthenticAMD" in ebx, edx, ecx.
+        cpu.amd = b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;
+    }
+    if (__get_cpuid(1, &a, &b, &c, &d) != 0) {
+        const int base = static_cast<int>((a >> 8) & 0xF);
+        cpu.family = base == 0xF ? base + static_cast<int>((a >> 20) & 0xFF) : base;
+    }
+#endif
+    return cpu;
 }
 
 }  // namespace core::kernel_detail
@@ -202,8 +166,16 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
 
 }  // namespace
 
+// Vectors in flight on this target and CPU (see groupsInFlightFor).
+size_t GroupsInFlight() {
+    static const size_t groups = static_cast<size_t>(
+        groupsInFlightFor(HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3, kernel_detail::thisCpu()));
+    return groups;
+}
+
+// groups: vectors in flight, 1 to kMaxGroups; 0 for GroupsInFlight().
 SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col0, int ncols,
-                              int32_t* out, bool cycles) {
+                              int32_t* out, bool cycles, int groupsWanted) {
     if (ncols <= 0) {
         return {};
     }
@@ -220,19 +192,26 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     const int64_t budget = int64_t{rep} + 1;
     const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
     int64_t counterFault = -1;
-    Feed feed(view, lim, budget, cycles, col0, ncols, ys,
+    const size_t inFlight = groupsWanted <= 0
+                                ? GroupsInFlight()
+                                : std::min(static_cast<size_t>(groupsWanted), kMaxGroups);
+    // A batch of the opening keeps to at most 32 rows of a column: wider,
+    // fewer batches run in every lane long enough to go on in stretches.
+    const bool pairs = inFlight % 2 == 0 && inFlight * kLanes > 32;
+    const size_t chunk = ChunkFor(inFlight);
+    Feed feed(view, lim, budget, cycles, inFlight, pairs, chunk, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
     Slots s;
     size_t live = 0;
     for (size_t i = 0; i < kSlots; ++i) {
-        if (feed.take(s, i)) {
+        if (i < inFlight * kLanes && feed.take(s, i)) {
             ++live;
         } else {
             SetIdle(s, i);
         }
     }
-    size_t groups = kGroups;
+    size_t groups = inFlight;
     uint64_t chunks = 0;
     while (live > 0) {
         if (feed.exhausted() && live <= (groups - 1) * kLanes) {
@@ -254,9 +233,9 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
             }
             groups = (live + kLanes - 1) / kLanes;
         }
-        // The cycle check at every other chunk end (kCheckEvery).
+        // The cycle check at every other chunk end.
         const bool check = cycles && (chunks++ & 1) == 0;
-        const uint64_t finished = RunGroups(groups, s, lim, budget, feed.opening(), check);
+        const uint64_t finished = RunGroups(groups, chunk, s, lim, budget, feed.opening(), check);
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t q = s.pix[i];
@@ -309,6 +288,10 @@ size_t KernelLanesImpl() {
     return kLanes;
 }
 
+int KernelGroupsImpl() {
+    return static_cast<int>(GroupsInFlight());
+}
+
 template <bool kMask>
 int64_t CeilingOf(int chains, int64_t steps) {
     switch (std::clamp(chains, 4, 8)) {
@@ -339,16 +322,41 @@ namespace core {
 HWY_EXPORT(ComputeColumnsImpl);
 HWY_EXPORT(KernelTargetNameImpl);
 HWY_EXPORT(KernelLanesImpl);
+HWY_EXPORT(KernelGroupsImpl);
 HWY_EXPORT(StepCeilingImpl);
 
 SweepFault computeColumns(const View& view, double lim, int32_t rep, int col0, int ncols,
                           int32_t* out) {
-    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, true);
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, true, 0);
 }
 
 SweepFault computeColumnsWithoutCycleCheck(const View& view, double lim, int32_t rep, int col0,
                                            int ncols, int32_t* out) {
-    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, false);
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, false, 0);
+}
+
+SweepFault computeColumnsWithGroups(int groups, bool cycleCheck, const View& view, double lim,
+                                    int32_t rep, int col0, int ncols, int32_t* out) {
+    return HWY_DYNAMIC_DISPATCH(ComputeColumnsImpl)(view, lim, rep, col0, ncols, out, cycleCheck,
+                                                    groups);
+}
+
+int kernelGroups() {
+    return HWY_DYNAMIC_DISPATCH(KernelGroupsImpl)();
+}
+
+std::vector<int> kernelGroupChoices() {
+    const bool avx512 = std::strncmp(kernelTargetName(), "AVX3", 4) == 0;
+    const int other = groupsInFlightFor(avx512, Cpu{});
+    const int zen = groupsInFlightFor(avx512, Cpu{true, 0x1A});
+    return other == zen ? std::vector<int>{other} : std::vector<int>{other, zen};
+}
+
+int groupsInFlightFor(bool avx512, const Cpu& cpu) {
+    // AMD's cores since Zen run more vector operations at once than the
+    // Intel cores the kernel was first tuned on: with AVX-512 they need
+    // more independent chains to hide each step's latency.
+    return avx512 && cpu.amd && cpu.family >= 0x17 ? 8 : 4;
 }
 
 const char* kernelTargetName() {

@@ -27,10 +27,9 @@ SweepFault computeColumns(const View& view, double lim, int32_t rep, int col0, i
 // How many columns a caller sharing `remaining` columns among `threads`
 // threads should pass to one computeColumns call. Within a call the lanes
 // freed at the end of one column go straight on with the next, while each
-// call ends with its last pixels in half-empty vectors: one column a call
-// was 9 % slower than blocks of 8 on the start view and 6 % on a deep
-// boundary view (AVX-512). Towards the end of a picture the calls shrink,
-// so that no thread is left alone with a long last one.
+// call ends with its last pixels in half-empty vectors, so blocks of several
+// columns are faster than one column a call. Towards the end of a picture
+// the calls shrink, so that no thread is left alone with a long last one.
 inline constexpr int kMostColumnsPerCall = 8;
 inline int columnsPerCall(int remaining, unsigned threads) {
     constexpr int kMost = kMostColumnsPerCall;

@@ -35,41 +35,58 @@ struct Column {
     alignas(64) int64_t cnt[kRowsPadded];
 };
 
-// Runs rows r0 .. r0 + G * kLanes - 1 (ys is padded past row 800) for up to
-// `steps` steps, stopping once every lane has escaped. A batch of kGroups
-// vectors whose lanes all still run then goes on in kMaxChunk-step
-// stretches with no test per step (rows of r, see StepRow), for as long as
-// every lane surely runs, up to
-// `end` steps (the budget, or `steps` for none): neighbouring rows tend to
+// The columns a batch of the opening runs side by side: one, or two
+// neighbours, each with G / cols of the batch's groups.
+struct Batch {
+    size_t cols;
+    double cx[2];
+    Column* col[2];
+    int32_t* out[2];  // counts of the column's rows
+};
+
+// Runs rows r0 .. r0 + G / b.cols * kLanes - 1 of each column of b (ys is
+// padded past row 800) for up to `steps` steps, stopping once every lane has
+// escaped. A full batch (`full`: as many groups as are in flight) whose lanes
+// all still run then goes on in C-step stretches with no test per
+// step (rows of r, see StepRow), for as long as every lane surely runs, up to
+// `end` steps (the budget, or `steps` for none): neighbouring pixels tend to
 // run long together, and a lane kept here costs no hand-over to the refill.
 // With `cycles`, the end of each stretch applies the refill's cycle check
 // (the same saved z, Brent's schedule), and a lane found cycling gets the
-// budget as its count. Writes the counts of rows below 801 to outCol and the
-// state to col; returns the bits of the lanes that did not escape, row
-// r0 + i at bit i: those still running, and those whose count is `end`.
+// budget as its count. Writes the counts of rows below 801 and the state to
+// the batch's columns; returns the bits of the lanes that did not escape,
+// lane i of group g at bit g * kLanes + i: those still running, and those
+// whose count is `end`.
 //
 // goOn: on entry, whether to start without the tested steps (a batch nearby
 // ran its whole opening in every lane, so this one most likely will too);
 // on return, whether this batch did.
-template <size_t G>
-HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t steps, int64_t end,
-                                bool cycles, double limS, Column& col, int32_t* outCol,
-                                bool& goOn) {
+template <size_t G, size_t C>
+HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
+                                            size_t steps, int64_t end, bool cycles, double limS,
+                                            bool full, bool& goOn) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
     const VI one = hn::Set(di, 1);
     const V zero = hn::Zero(d);
-    const V cx = hn::Set(d, cxS);
     const M all = hn::Eq(zero, zero);
+    const size_t per = G / b.cols;  // groups of each column
     auto start = [&](size_t g) {
-        return Group{zero, zero, zero, cx, hn::LoadU(d, ys + r0 + g * kLanes), hn::Zero(di), all};
+        const size_t k = g / per;
+        return Group{zero,
+                     zero,
+                     zero,
+                     hn::Set(d, b.cx[k]),
+                     hn::LoadU(d, ys + r0 + (g - k * per) * kLanes),
+                     hn::Zero(di),
+                     all};
     };
     Group gs[G];
     EachGroup(gs, [&](Group& v, size_t i) { v = start(i); });
     // Tested after every step for the first few: many batches of the start
-    // view escape within a few (testing every 4 steps was 2 % slower there).
-    // A batch whose lanes all run after those goes on without tests.
+    // view escape within a few. A batch whose lanes all run after those
+    // goes on without tests.
     size_t i = 0;
     bool runs = true;
     auto checkedSteps = [&](size_t upTo) {
@@ -80,7 +97,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
             runs = !hn::AllFalse(d, any);
         }
     };
-    if (!(G == kGroups && goOn)) {
+    if (!(full && goOn)) {
         checkedSteps(std::min(steps, kOpeningTested));
     }
     const V nan = hn::Set(d, std::numeric_limits<double>::quiet_NaN());
@@ -91,7 +108,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
         EachGroup(gs, [&](Group& v, size_t) { a = hn::And(a, v.act); });
         return hn::AllTrue(d, a);
     };
-    const bool extend = G == kGroups && runs && allRun();
+    const bool extend = full && runs && allRun();
     EachGroup(gs, [&](Group&, size_t g) {
         hn::Store(nan, d, sx + g * kLanes);
         hn::Store(nan, d, sy + g * kLanes);
@@ -99,7 +116,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     if (!extend) {
         checkedSteps(steps);
     } else {
-        // The rest of the opening, then stretches of kMaxChunk steps.
+        // The rest of the opening, then stretches of C steps.
         auto n = static_cast<int64_t>(i);
         size_t stretch = steps - i;
         do {
@@ -123,7 +140,7 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
 #endif
             {
                 // At most the opening's length.
-                alignas(64) double rows[kOpening + kMaxChunk][G * kLanes];
+                alignas(64) double rows[kOpening + C][G * kLanes];
                 for (size_t k = 0; k < stretch; ++k) {
                     EachGroup(gs,
                               [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
@@ -140,48 +157,15 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
                 });
             }
             n += static_cast<int64_t>(stretch);
-            stretch = kMaxChunk;
+            stretch = C;
             const VI counted = hn::Set(di, n);
             EachGroup(gs,
                       [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
-            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps)) {
-                // As at a chunk end of the refill: compare, then save when
-                // the steps since the opening are a power of two. Comparing
-                // only every other stretch halves the check's cost (about 3 %
-                // of the boundary view's time otherwise); the comparisons
-                // still cover every distance that is a multiple of 2 *
-                // kMaxChunk, so every cycle is still found, at most a
-                // stretch later.
-                const int64_t run = n - static_cast<int64_t>(steps);
-                if (run % static_cast<int64_t>(2 * kMaxChunk) == 0) {
-                    // Only a lane that has not escaped can cycle. A lane
-                    // found cycling gets the budget as its count, and the
-                    // batch ends.
-                    // x alone first: an equal x without an equal y is rare.
-                    M xs = hn::Not(all);
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
-                    });
-                    if (!hn::AllFalse(d, xs)) {
-                        M found = hn::Not(all);
-                        EachGroup(gs, [&](Group& v, size_t g) {
-                            const M c =
-                                hn::And(v.act, hn::And(hn::Eq(v.x, hn::Load(d, sx + g * kLanes)),
-                                                       hn::Eq(v.y, hn::Load(d, sy + g * kLanes))));
-                            v.cnt = hn::IfThenElse(hn::RebindMask(di, c), hn::Set(di, end), v.cnt);
-                            found = hn::Or(found, c);
-                        });
-                        if (!hn::AllFalse(d, found)) {
-                            break;
-                        }
-                    }
-                }
-                if ((run & (run - 1)) == 0) {
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        hn::Store(v.x, d, sx + g * kLanes);
-                        hn::Store(v.y, d, sy + g * kLanes);
-                    });
-                }
+            // As at a chunk end of the refill; only a lane that has not
+            // escaped can cycle.
+            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps) &&
+                StretchCycles(gs, n - static_cast<int64_t>(steps), C, sx, sy, hn::Set(di, end))) {
+                break;
             }
         } while (n < end && allRun());
     }
@@ -189,10 +173,13 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     const hn::Rebind<uint32_t, D> du32;
     const hn::Rebind<int32_t, D> di32;
     uint64_t pending = 0;
-    bool ranOpening = G == kGroups;
+    bool ranOpening = full;
     const VI opened = hn::Set(di, static_cast<int64_t>(steps));
     auto finish = [&](Group& v, size_t g) {
-        const size_t r = r0 + g * kLanes;
+        const size_t k = g / per;
+        const size_t r = r0 + (g - k * per) * kLanes;
+        Column& col = *b.col[k];
+        int32_t* outCol = b.out[k];
         // Only a lane that did not escape is read back (most batches of the
         // start view's outer parts escape within a few steps).
         if (!hn::AllFalse(d, v.act)) {
@@ -217,15 +204,19 @@ HWY_NOINLINE uint64_t OpenBatch(double cxS, const double* ys, size_t r0, size_t 
     };
     EachGroup(gs, finish);
     goOn = ranOpening;
-    const size_t valid = kPicSide - r0;  // rows of the batch inside the column
-    return valid >= 64 ? pending : pending & ((uint64_t{1} << valid) - 1);
+    return pending;
 }
 
-HWY_INLINE uint64_t OpenRows(size_t rows, double cx, const double* ys, size_t r0, size_t steps,
-                             int64_t end, bool cycles, double lim, Column& col, int32_t* outCol,
-                             bool& goOn) {
-    return WithGroups((rows + kLanes - 1) / kLanes, [&](auto groups) {
-        return OpenBatch<groups()>(cx, ys, r0, steps, end, cycles, lim, col, outCol, goOn);
+// The next batch of b's columns, rows r0 ... (`rows` of them left), of up
+// to `groups` groups in all.
+HWY_INLINE uint64_t OpenRows(const Batch& b, size_t rows, size_t groups, size_t chunk,
+                             const double* ys, size_t r0, size_t steps, int64_t end, bool cycles,
+                             double lim, bool& goOn) {
+    const size_t per = std::min((rows + kLanes - 1) / kLanes, groups / b.cols);
+    return WithChunk(chunk, [&](auto C) {
+        return WithGroups(per * b.cols, [&](auto G) {
+            return OpenBatch<G(), C()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
+        });
     });
 }
 
@@ -289,31 +280,27 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // == on both coordinates.
 //
 // Comparing only at chunk ends costs nothing per step. The refill compares
-// at every other chunk end (kCheckEvery steps apart for a lane, at a phase
+// at every other chunk end (2C steps apart for a lane, C the chunk's steps, at a phase
 // of its own), x first. The saved z is replaced, after the comparison, at
 // the first check at or after the steps run since the opening (o; cnt - o is
-// a multiple of kMaxChunk) reach a power of two, as in Brent's cycle
-// finding: the z saved after step o + 2^j (or up to kCheckEvery steps
+// a multiple of C) reach a power of two, as in Brent's cycle
+// finding: the z saved after step o + 2^j (or up to 2C steps
 // later) is compared at the checks up to step o + 2^(j+1), which covers
-// every multiple of lcm(p, kCheckEvery) steps up to about 2^j. An orbit that
+// every multiple of lcm(p, 2C) steps up to about 2^j. An orbit that
 // enters a cycle of period p at step m is thus caught by about step
-// o + 4 * max(m, lcm(p, kCheckEvery)). The opening's stretches compare at
+// o + 4 * max(m, lcm(p, 2C)). The opening's stretches compare at
 // every other end too, and save at the powers of two themselves. Which
 // checks find a cycle changes only how soon a pixel stops, never its count:
 // an exact repeat means the budget, as running it out would. Comparing at
-// every chunk end cost 1 to 3 % more on the boundary view (where no orbit
-// repeats) and stopped the start view's inside pixels sooner (2 % with
-// AVX-512); every fourth chunk end was no cheaper there; comparing at
-// every step instead finds cycles up to 8 % sooner in steps on the
-// benchmark views and on minibrots of periods in the thousands, but each
-// step costs 25 to 35 % more: it lost on every view measured.
+// every other chunk end balances the check's cost on views where no orbit
+// repeats against how soon inside pixels stop.
 
-// Runs kMaxChunk steps on the first G groups; returns the slots whose pixel
+// Runs C steps on the first G groups; returns the slots whose pixel
 // is finished (idle slots included), their counts final in s.cnt. openingS is
 // the steps of the opening; cycles: whether to run the cycle check.
-template <size_t G>
-HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
-                               bool cycles) {
+template <size_t G, size_t C>
+HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
+                                           bool cycles) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
@@ -325,11 +312,11 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
         v.y = hn::Load(d, s.y + o);
         v.diff = hn::Load(d, s.diff + o);
     });
-    alignas(64) double rows[kMaxChunk + 1][G * kLanes];
+    alignas(64) double rows[C + 1][G * kLanes];
 #ifdef QUARLO_KERNEL_STEP_ASM
     if constexpr (G == 4) {
         static_assert(offsetof(Slots, cy) == offsetof(Slots, cx) + 128);
-        StepsAsm4(gs, rows, 0, kMaxChunk, s.cx);
+        StepsAsm4(gs, rows, 0, C, s.cx);
     } else
 #endif
     {
@@ -337,14 +324,13 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             v.cx = hn::Load(d, s.cx + g * kLanes);
             v.cy = hn::Load(d, s.cy + g * kLanes);
         });
-        for (size_t k = 0; k < kMaxChunk; ++k) {
+        for (size_t k = 0; k < C; ++k) {
             EachGroup(gs, [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
         }
     }
     // z is final here. With AVX2's 16 registers, storing it now rather
-    // than keeping it in registers while the rows are counted spares spills
-    // (with the pairs of CountRowsPair, about a point of the ceiling on the
-    // boundary view); with AVX-512 it was slower.
+    // than keeping it in registers while the rows are counted spares spills;
+    // with AVX-512 it was slower.
 #ifdef QUARLO_KERNEL_STEP_ASM
     constexpr bool kStoreZFirst = G == 4;
 #else
@@ -361,29 +347,26 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     // One test for all the groups: when a lane may have escaped, every group
     // is counted from its rows. About half the boundary view's chunks have
     // a group with an escape, in no predictable group; a test per group
-    // mispredicted so often that counting them all is cheaper (2 points of
-    // the ceiling there with AVX2, and the start view, where most chunks
-    // are sure, no slower).
-    const bool allSure = SurelyRan(rows, 0, G * kLanes, kMaxChunk, SureBound(limS));
+    // mispredicted so often that counting them all is cheaper.
+    const bool allSure = SurelyRan(rows, 0, G * kLanes, C, SureBound(limS));
     EachGroup(gs, [&](Group& v, size_t g) {
         const Group in = LoadGroup(s, g);
         v.act = in.act;
         v.cnt = in.cnt;
     });
     if (allSure) {
-        const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+        const VI chunk = hn::Set(di, static_cast<int64_t>(C));
         EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, chunk); });
     } else {
 #ifdef QUARLO_KERNEL_STEP_ASM
         if constexpr (G == 4) {
-            CountRowsPair(rows, 0, kLanes, kMaxChunk, lim, gs[0].cnt, gs[1].cnt);
-            CountRowsPair(rows, 2 * kLanes, 3 * kLanes, kMaxChunk, lim, gs[2].cnt, gs[3].cnt);
+            CountRowsPair(rows, 0, kLanes, C, lim, gs[0].cnt, gs[1].cnt);
+            CountRowsPair(rows, 2 * kLanes, 3 * kLanes, C, lim, gs[2].cnt, gs[3].cnt);
         } else
 #endif
         {
-            EachGroup(gs, [&](Group& v, size_t g) {
-                (void)CountRows(rows, g * kLanes, kMaxChunk, lim, v.cnt);
-            });
+            EachGroup(
+                gs, [&](Group& v, size_t g) { (void)CountRows(rows, g * kLanes, C, lim, v.cnt); });
         }
     }
     // Idle lanes (act false) keep their count.
@@ -392,7 +375,7 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     });
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
-    const VI chunk = hn::Set(di, static_cast<int64_t>(kMaxChunk));
+    const VI chunk = hn::Set(di, static_cast<int64_t>(C));
     uint64_t done = 0;
     auto finish = [&](Group& v, size_t g) {
         // Every lane that iterates starts the chunk active (a lane that
@@ -415,11 +398,11 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
             if (!hn::AllFalse(d, sameX)) {
                 full = hn::Or(full, hn::And(sameX, hn::Eq(y, hn::Load(d, s.sy + o))));
             }
-            // Save where a power of two lies in (run - kCheckEvery, run]:
+            // Save where a power of two lies in (run - 2C, run]:
             // where run has a bit above the highest of before = run -
-            // kCheckEvery (or before <= 0).
+            // 2C (or before <= 0).
             const VI run = hn::Sub(v.cnt, opening);
-            const VI before = hn::Sub(run, hn::Set(di, kCheckEvery));
+            const VI before = hn::Sub(run, hn::Set(di, static_cast<int64_t>(2 * C)));
             const M save = hn::RebindMask(d, hn::Gt(hn::AndNot(before, run), before));
             hn::BlendedStore(x, save, d, s.sx + o);
             hn::BlendedStore(y, save, d, s.sy + o);
@@ -432,10 +415,12 @@ HWY_NOINLINE uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t o
     return done;
 }
 
-HWY_INLINE uint64_t RunGroups(size_t groups, Slots& s, double lim, int64_t budget, int64_t opening,
-                              bool cycles) {
-    return WithGroups(groups,
-                      [&](auto g) { return RunChunk<g()>(s, lim, budget, opening, cycles); });
+HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, Slots& s, double lim, int64_t budget,
+                              int64_t opening, bool cycles) {
+    return WithChunk(chunk, [&](auto C) {
+        return WithGroups(
+            groups, [&](auto G) { return RunChunk<G(), C()>(s, lim, budget, opening, cycles); });
+    });
 }
 
 void SetIdle(Slots& s, size_t i) {

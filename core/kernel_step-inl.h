@@ -34,40 +34,43 @@ using DI = hn::RebindToSigned<D>;
 using VI = hn::Vec<DI>;
 
 constexpr size_t kLanes = HWY_LANES(double);
-// Independent vectors per step: enough to cover the latency of one step's
-// dependent chain (multiply, subtract, add) without running out of registers.
-// 4 beat 2 and 3 by 5 to 10 % on AVX-512, and also on AVX2 and SSE4, where
-// some of the 16 registers spill; on AVX-512, 5 were no faster and 6 lost
-// 3 % (masks then spill to general registers every step). With AVX2, 3
-// groups spill less but lose as much in latency.
-constexpr size_t kGroups = 4;
-constexpr size_t kSlots = kLanes * kGroups;
-// Fewest steps of the opening phase. Without it (refill from the first step)
-// the start view runs at 2/3 of the speed, the many pixels that escape within
-// a few steps each holding a lane for a whole chunk; 8 to 16 are equally good,
-// 32 starts to lose. The opening runs from kOpening to kOpening + kMaxChunk - 1
-// steps, so that the step budget ends exactly at a chunk end (see Feed).
+// Most independent vectors in flight per step (see GroupsInFlight in
+// kernel.cpp for how many run): they overlap the latencies of each step's
+// dependent chain. Past 4, the 16 registers of targets below AVX-512 spill.
+constexpr size_t kMaxGroups = HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3 ? 8 : 4;
+constexpr size_t kSlots = kLanes * kMaxGroups;
+// Fewest steps of the opening phase: without it, the many pixels that escape
+// within a few steps would each hold a refill lane for a whole chunk. The
+// opening runs from kOpening to kOpening + C - 1 steps (C the chunk's
+// steps), so that the step budget ends exactly at a chunk end (see Feed).
 constexpr size_t kOpening = 16;
 // Steps of the opening after each of which a batch is tested for having
 // escaped in every lane. A batch after one whose lanes all ran the whole
-// opening skips them: it most likely runs long too (on the boundary view,
-// 2 points of the ceiling with AVX2). 4 and 6 were no better.
+// opening skips them: it most likely runs long too.
 constexpr size_t kOpeningTested = 8;
 // Steps of every refill chunk, and of every stretch of a batch that goes on
-// in the opening. Lanes that finish early idle until the chunk ends, so
-// longer chunks waste more; shorter ones pay the refill more often. Since
-// most steps run in the opening's stretches, 16 beats 32 by 3 to 5 % on the
-// boundary view (32 once beat 16, when every pixel went through the
-// refill); 64 lost 5 % on deep boundary views. Halving the chunk when many
-// lanes finish and doubling it when none did was no better. Every chunk is
-// this long, so at each chunk end a running lane has run a multiple of
-// kMaxChunk steps since the opening, which the cycle check relies on.
-// Stretching the opening so that the budget ends at a chunk end beat both
-// shortening the chunk for a lane near its budget (as before the cycle
-// check) and letting such a lane run past its budget: 4 % on the start view.
-constexpr size_t kMaxChunk = 16;
-// Steps between two cycle checks of a refill lane: every other chunk.
-constexpr int64_t kCheckEvery = 2 * kMaxChunk;
+// in the opening: kChunk, or kLongChunk with more than 4 groups in flight
+// (ChunkFor). Lanes that finish early idle until the chunk ends, so longer
+// chunks waste more; shorter ones pay the refill more often. Every chunk of
+// a sweep is as long, so at each chunk end a running lane has run a
+// multiple of the chunk's steps since the opening, which the cycle check
+// relies on; the opening is stretched so that the budget ends at a chunk end.
+constexpr size_t kChunk = 16;
+constexpr size_t kLongChunk = 32;
+constexpr size_t kMaxChunk = kMaxGroups > 4 ? kLongChunk : kChunk;
+HWY_INLINE size_t ChunkFor(size_t groups) {
+    return groups > 4 ? kMaxChunk : kChunk;
+}
+// f(std::integral_constant<size_t, C>) for the chunk length C that is `chunk`.
+template <typename F>
+HWY_INLINE auto WithChunk(size_t chunk, const F& f) {
+    if constexpr (kMaxChunk != kChunk) {
+        if (chunk == kMaxChunk) {
+            return f(std::integral_constant<size_t, kMaxChunk>());
+        }
+    }
+    return f(std::integral_constant<size_t, kChunk>());
+}
 // Rows of a column plus room for the last, partly filled, batch of vectors.
 constexpr size_t kRowsPadded = kPicSide + kSlots;
 
@@ -135,10 +138,8 @@ HWY_INLINE void Step(Group& v, V lim, VI one) {
 // no escape test: a step only stores its r to a row of memory (the store
 // port is otherwise idle), eight operations on the vector ports where Step,
 // with its test and count, takes ten. Row k + 1 holds r after the block's
-// step k. On the Xeon of kernel.cpp's figures, with AVX2, the stretches'
-// loop alone runs at 115 % of the ceiling's speed (whose step tests and
-// counts); with the escape test as a running maximum of r (nine
-// operations), 104 %; with the test and the mask as before, 94 %.
+// step k. Such a loop can run faster than the ceiling, whose step tests
+// and counts.
 //
 // Which lanes escaped follows from a few rows. Take lim >= 4, s = sqrt(lim),
 // and a lane that runs at the block's start: z finite and every r so far at
@@ -200,6 +201,48 @@ HWY_INLINE M CountRows(const double (*rows)[W], size_t col, size_t len, V lim, V
         cnt = CountIf(cnt, running, one);
     }
     return running;
+}
+
+// The opening's cycle check at the end of a stretch, `run` steps past the
+// opening (run > 0, a multiple of the stretch's `chunk` steps), against the
+// z saved at sx, sy (NaN: none yet), as the refill does at its chunk ends:
+// compare at every other end, x first (an equal x without an equal y is
+// rare), then save z when run is a power of two. Comparing every other
+// stretch halves the check's cost; the comparisons still cover every
+// distance that is a multiple of 2 * chunk steps, so every cycle is still
+// found, at most a stretch later. Only a lane of act can cycle; one found
+// cycling gets `cycled` as its count. Returns whether any was found: the
+// batch then ends.
+template <size_t G>
+HWY_INLINE bool StretchCycles(Group (&gs)[G], int64_t run, size_t chunk, double* sx, double* sy,
+                              VI cycled) {
+    const D d;
+    const DI di;
+    if (run % static_cast<int64_t>(2 * chunk) == 0) {
+        M xs = hn::FirstN(d, 0);
+        EachGroup(gs, [&](Group& v, size_t g) {
+            xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
+        });
+        if (!hn::AllFalse(d, xs)) {
+            M found = hn::FirstN(d, 0);
+            EachGroup(gs, [&](Group& v, size_t g) {
+                const M c = hn::And(v.act, hn::And(hn::Eq(v.x, hn::Load(d, sx + g * kLanes)),
+                                                   hn::Eq(v.y, hn::Load(d, sy + g * kLanes))));
+                v.cnt = hn::IfThenElse(hn::RebindMask(di, c), cycled, v.cnt);
+                found = hn::Or(found, c);
+            });
+            if (!hn::AllFalse(d, found)) {
+                return true;
+            }
+        }
+    }
+    if ((run & (run - 1)) == 0) {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            hn::Store(v.x, d, sx + g * kLanes);
+            hn::Store(v.y, d, sy + g * kLanes);
+        });
+    }
+    return false;
 }
 
 #undef QUARLO_KERNEL_STEP_ASM
@@ -314,12 +357,11 @@ struct CycleCheck {
 // Counts and running lanes are as after as many Steps. With check.on, the
 // end of each stretch past the opening applies OpenBatch's cycle check
 // (which then skips it: kCheckedInStretches): going from one stretch to the
-// next within one call, with the check between, made the check cost about
-// 1 % on the boundary view rather than 6 %.
+// next within one call, with the check between, keeps the check cheap.
 template <size_t G>
 HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim, V sure,
                                 const CycleCheck& check) {
-    static_assert(G == 4 && kLanes == 4);
+    static_assert(G == 4 && kLanes == 4 && kMaxChunk == kChunk);
     // `first` is at most the opening's length.
     constexpr size_t kMost = kOpening + kMaxChunk;
     HWY_DASSERT(first < kMost);
@@ -342,38 +384,12 @@ HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim
             break;
         }
         const int64_t run = check.before + static_cast<int64_t>(done) - check.opening;
-        if (check.on && run > 0) {
-            // Every lane runs here. Compare at every other stretch end, x
-            // first (an equal x without an equal y is rare); a lane found
-            // cycling gets the budget as its count, and the batch ends. Then
-            // save z when the steps since the opening are a power of two.
-            if (run % static_cast<int64_t>(2 * kMaxChunk) == 0) {
-                M xs = hn::FirstN(d, 0);
-                EachGroup(gs, [&](Group& v, size_t g) {
-                    xs = hn::Or(xs, hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)));
-                });
-                if (!hn::AllFalse(d, xs)) {
-                    M found = hn::FirstN(d, 0);
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        const M c = hn::And(hn::Eq(v.x, hn::Load(d, check.sx + g * kLanes)),
-                                            hn::Eq(v.y, hn::Load(d, check.sy + g * kLanes)));
-                        // done is added to every count below: end in all.
-                        v.cnt = hn::IfThenElse(hn::RebindMask(di, c),
-                                               hn::Set(di, check.end - static_cast<int64_t>(done)),
-                                               v.cnt);
-                        found = hn::Or(found, c);
-                    });
-                    if (!hn::AllFalse(d, found)) {
-                        break;
-                    }
-                }
-            }
-            if ((run & (run - 1)) == 0) {
-                EachGroup(gs, [&](Group& v, size_t g) {
-                    hn::Store(v.x, d, check.sx + g * kLanes);
-                    hn::Store(v.y, d, check.sy + g * kLanes);
-                });
-            }
+        // Every lane runs here. done is added to every count below: a lane
+        // found cycling gets end in all.
+        if (check.on && run > 0 &&
+            StretchCycles(gs, run, kMaxChunk, check.sx, check.sy,
+                          hn::Set(di, check.end - static_cast<int64_t>(done)))) {
+            break;
         }
         len = kMaxChunk;
     }
@@ -413,11 +429,11 @@ HWY_INLINE uint64_t MaskBits(M m, size_t g) {
     return b << (g * kLanes);
 }
 
-// f(std::integral_constant<size_t, G>) for the G from 1 to kGroups that is
-// `groups`, or kGroups for more.
+// f(std::integral_constant<size_t, G>) for the G from 1 to kMaxGroups that
+// is `groups`, or kMaxGroups for more.
 template <size_t G = 1, typename F>
 HWY_INLINE auto WithGroups(size_t groups, const F& f) {
-    if constexpr (G < kGroups) {
+    if constexpr (G < kMaxGroups) {
         if (groups > G) {
             return WithGroups<G + 1>(groups, f);
         }
@@ -434,7 +450,7 @@ HWY_INLINE void EachGroupOf(Group* g, const F& f, std::index_sequence<I...>) {
 // a constant, so the compiler keeps the groups in registers.
 template <size_t G, typename F>
 HWY_INLINE void EachGroup(Group (&g)[G], const F& f) {
-    static_assert(G >= 1 && G <= kGroups);
+    static_assert(G >= 1 && G <= kMaxGroups);
     EachGroupOf(g, f, std::make_index_sequence<G>());
 }
 

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/esccount.h"
@@ -128,16 +129,28 @@ using ColumnFn = SweepFault (*)(const View&, double, int32_t, int, int, int32_t*
 
 struct KernelFn {
     const char* name;
-    ColumnFn fn;
+    bool cycleCheck;
 };
 
 // The kernel as the program calls it, and without its exact cycle check.
-const KernelFn kWithCycleCheck{"with cycle check", core::computeColumns};
-const KernelFn kWithoutCycleCheck{"without cycle check", core::computeColumnsWithoutCycleCheck};
+const KernelFn kWithCycleCheck{"with cycle check", true};
+const KernelFn kWithoutCycleCheck{"without cycle check", false};
 
-// Runs each kernel on the block on each target and holds it to `expected`
-// (referenceColumns unless told): the same fault, the same count for every
-// pixel before it in sweep order, and no write outside the block.
+// Each kernel in each count of vectors in flight of the current target.
+std::vector<std::pair<int, KernelFn>> variants(const std::vector<KernelFn>& kernels) {
+    std::vector<std::pair<int, KernelFn>> all;
+    for (int groups : core::kernelGroupChoices()) {
+        for (const KernelFn& k : kernels) {
+            all.emplace_back(groups, k);
+        }
+    }
+    return all;
+}
+
+// Runs each kernel on the block on each target, in each variant the target
+// has (vectors in flight, see kernelGroupChoices), and holds it to
+// `expected` (referenceColumns unless told): the same fault, the same count
+// for every pixel before it in sweep order, and no write outside the block.
 void expectMatches(const Block& b, const std::vector<int64_t>& targets,
                    const std::vector<KernelFn>& kernels,
                    ColumnFn expected = core::referenceColumns) {
@@ -149,11 +162,13 @@ void expectMatches(const Block& b, const std::vector<int64_t>& targets,
     for (int64_t target : targets) {
         OnTarget on(target);
         ASSERT_STREQ(core::kernelTargetName(), hwy::TargetName(target));
-        for (const KernelFn& kernel : kernels) {
-            SCOPED_TRACE(testing::Message() << hwy::TargetName(target) << ", " << kernel.name);
+        for (const auto& [groups, kernel] : variants(kernels)) {
+            SCOPED_TRACE(testing::Message() << hwy::TargetName(target) << ", " << groups
+                                            << " groups, " << kernel.name);
             std::vector<int32_t> got(n + 2 * kGuard, kUnwritten);
             int32_t* out = got.data() + kGuard;
-            const SweepFault gf = kernel.fn(b.view, b.lim, b.rep, b.col0, b.ncols, out);
+            const SweepFault gf = core::computeColumnsWithGroups(
+                groups, kernel.cycleCheck, b.view, b.lim, b.rep, b.col0, b.ncols, out);
             EXPECT_EQ(gf.col, wf.col);
             EXPECT_EQ(gf.row, wf.row);
             size_t mismatches = 0;
@@ -230,6 +245,9 @@ const Row kRows[] = {
     // at and one step after the tested steps; 18 in the opening; 47 after a
     // 31-step opening and one stretch; 48, 80 and 144 after a 16-step
     // opening and 2, 4 and 8 stretches; 79 after a 31-step one and 3.
+    // With 8 vectors in flight the stretches run 32 steps and the opening
+    // 16 to 47: 47 ends in the opening, 48 after one stretch, 79 after a
+    // 47-step opening and one, 80 and 144 after 2 and 4.
     {"all_inside_rep_100000", {kAllInside, kEscLim, 100000, 400, 1}},
     {"all_inside_rep_7", {kAllInside, kEscLim, 7, 0, 20}},
     {"all_inside_rep_8", {kAllInside, kEscLim, 8, 0, 20}},
@@ -314,9 +332,35 @@ TEST(Kernel, RunsOnEveryTargetItWasBuiltFor) {
     for (int64_t target : targets) {
         OnTarget on(target);
         EXPECT_STREQ(core::kernelTargetName(), hwy::TargetName(target));
+        // The variant computeColumns takes is one that the tests hold to
+        // the reference.
+        const std::vector<int> choices = core::kernelGroupChoices();
+        EXPECT_NE(std::find(choices.begin(), choices.end(), core::kernelGroups()), choices.end())
+            << hwy::TargetName(target);
     }
     // Back to the best one.
     EXPECT_STREQ(core::kernelTargetName(), hwy::TargetName(targets.front()));
+}
+
+TEST(Kernel, GroupsInFlightByCpu) {
+    struct Case {
+        bool avx512;
+        core::Cpu cpu;
+        int groups;
+    };
+    const Case cases[] = {
+        {true, {true, 0x1A}, 8},   // Zen 5
+        {true, {true, 0x19}, 8},   // Zen 4
+        {false, {true, 0x1A}, 4},  // Zen 5, AVX2
+        {true, {false, 6}, 4},     // Intel
+        {false, {false, 6}, 4},
+        {true, {true, 0x15}, 4},  // before Zen
+        {true, {}, 4},            // unknown
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(core::groupsInFlightFor(c.avx512, c.cpu), c.groups)
+            << "AVX-512 " << c.avx512 << ", AMD " << c.cpu.amd << ", family " << c.cpu.family;
+    }
 }
 
 TEST(Kernel, RandomViews) {
@@ -624,25 +668,30 @@ TEST(Kernel, CounterOverflowStopsTheSweep) {
         if (!r.slow) {
             EXPECT_EQ(escCountOrCycle(faultX, faultY, b.lim, b.rep).err, core::kErrOverflow);
         }
-        // The slow row runs on the best target only: seconds per target.
+        // The slow row runs on the best target only, as the program picks
+        // it: seconds per target.
         for (int64_t target : r.slow ? std::vector<int64_t>{all.front()} : all) {
             OnTarget on(target);
-            SCOPED_TRACE(hwy::TargetName(target));
-            std::vector<int32_t> out(static_cast<size_t>(b.ncols) * kPicSide, kUnwritten);
-            const SweepFault f =
-                core::computeColumns(b.view, b.lim, b.rep, b.col0, b.ncols, out.data());
-            EXPECT_EQ(f.col, r.col);
-            EXPECT_EQ(f.row, r.row);
-            for (int c = 0; c < b.ncols; ++c) {
-                for (int row = kPicSide - 1; row >= 0; --row) {
-                    if (sweepPos(b, b.col0 + c, row) >= sweepPos(b, r.col, r.row)) {
-                        break;
+            for (int groups : r.slow ? std::vector<int>{0} : core::kernelGroupChoices()) {
+                SCOPED_TRACE(testing::Message()
+                             << hwy::TargetName(target) << ", " << groups << " groups");
+                std::vector<int32_t> out(static_cast<size_t>(b.ncols) * kPicSide, kUnwritten);
+                const SweepFault f = core::computeColumnsWithGroups(
+                    groups, true, b.view, b.lim, b.rep, b.col0, b.ncols, out.data());
+                EXPECT_EQ(f.col, r.col);
+                EXPECT_EQ(f.row, r.row);
+                for (int c = 0; c < b.ncols; ++c) {
+                    for (int row = kPicSide - 1; row >= 0; --row) {
+                        if (sweepPos(b, b.col0 + c, row) >= sweepPos(b, r.col, r.row)) {
+                            break;
+                        }
+                        const core::EscResult e =
+                            core::escCount(core::pixelX(b.col0 + c, b.view),
+                                           core::pixelY(row, b.view), b.lim, b.rep);
+                        ASSERT_EQ(e.err, 0);
+                        EXPECT_EQ(out[static_cast<size_t>(c) * kPicSide + row], e.count)
+                            << "pixel " << b.col0 + c << ',' << row;
                     }
-                    const core::EscResult e = core::escCount(
-                        core::pixelX(b.col0 + c, b.view), core::pixelY(row, b.view), b.lim, b.rep);
-                    ASSERT_EQ(e.err, 0);
-                    EXPECT_EQ(out[static_cast<size_t>(c) * kPicSide + row], e.count)
-                        << "pixel " << b.col0 + c << ',' << row;
                 }
             }
         }
