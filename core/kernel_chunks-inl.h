@@ -16,6 +16,17 @@
 
 #include "core/kernel_step-inl.h"
 
+// Every call inlined into the two long loops keeps their vectors in
+// registers. The sanitizer and fuzzing builds leave inlining to the
+// compiler: instrumented and flattened, the kernel takes minutes to compile.
+#ifndef QUARLO_FLATTEN
+#ifdef QUARLO_NO_FLATTEN
+#define QUARLO_FLATTEN
+#else
+#define QUARLO_FLATTEN HWY_FLATTEN
+#endif
+#endif
+
 HWY_BEFORE_NAMESPACE();
 namespace core {
 namespace HWY_NAMESPACE {
@@ -62,7 +73,7 @@ struct Batch {
 // ran its whole opening in every lane, so this one most likely will too);
 // on return, whether this batch did.
 template <size_t G, size_t C>
-HWY_NOINLINE HWY_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
+HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
                                             size_t steps, int64_t end, bool cycles, double limS,
                                             bool full, bool& goOn) {
     const D d;
@@ -299,7 +310,7 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // is finished (idle slots included), their counts final in s.cnt. openingS is
 // the steps of the opening; cycles: whether to run the cycle check.
 template <size_t G, size_t C>
-HWY_NOINLINE HWY_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
+HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
                                            bool cycles) {
     const D d;
     const DI di;

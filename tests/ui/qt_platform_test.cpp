@@ -102,11 +102,11 @@ TEST(QtPlatform, PlacesOfEachLayout) {
 // is not whole hours it still agrees with Qt's own local time.
 TEST(QtPlatform, ClockAgreesWithTheLocalTimeInEveryZone) {
     const QByteArray before = qgetenv("TZ");
-    for (const char* zone : {"UTC", "Asia/Kathmandu", "America/St_Johns", "Pacific/Chatham"}) {
+    for (const char* zone : {"Asia/Kathmandu", "America/St_Johns", "Pacific/Chatham"}) {
         qputenv("TZ", zone);
         tzset();
         ui::QtPlatform p;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 2; ++i) {
             const int qt = QTime::currentTime().msecsSinceStartOfDay();
             const float ours = p.secondsSinceMidnight();
             const float diff = std::abs(ours - static_cast<float>(qt) / 1000.0f);
@@ -114,7 +114,7 @@ TEST(QtPlatform, ClockAgreesWithTheLocalTimeInEveryZone) {
             EXPECT_TRUE(diff < 0.5f || diff > 86399.0f) << zone << ": " << ours << " vs " << qt;
             EXPECT_EQ(p.dateText(),
                       QDate::currentDate().toString("yyyy/MM/dd").toStdString()) << zone;
-            QTest::qWait(400);
+            QTest::qWait(600);  // the next reading lies in another second
         }
     }
     qputenv("TZ", before);
