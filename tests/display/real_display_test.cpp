@@ -45,6 +45,11 @@ struct View {
 constexpr View kLongView{"-0.75", "0.1", "0.05", "10000"};
 constexpr View kSlowView{"0.25", "0", "1E-8", "1000000"};
 
+// Whether the display window is up: a START has begun.
+bool displayShown(const XSession& x) {
+    return !x.run({"xdotool", "search", "--onlyvisible", "--name", "^Form1$"}).empty();
+}
+
 void setView(const ProgramUnderX& p, const View& v) {
     p.setBox(C::tXc, v.xc);
     p.setBox(C::tYc, v.yc);
@@ -162,9 +167,7 @@ TEST_P(RealDisplay, AnotherProgramActiveDuringARunStaysActive) {
         p.click(C::cStar);
         // The picture comes up without taking the activation from the
         // control window.
-        ASSERT_TRUE(testsupport::eventually([&] {
-            return !x.run({"xdotool", "search", "--onlyvisible", "--name", "^Form1$"}).empty();
-        }));
+        ASSERT_TRUE(testsupport::eventually([&] { return displayShown(x); }));
         if (x.windowManager() && run.endsAfterTheSwitch) {
             EXPECT_EQ(x.activeWindow(), p.controlWindow());
         }
@@ -196,7 +199,8 @@ TEST_P(RealDisplay, CloseDuringASlowRunEndsAtOnce) {
     ProgramUnderX p(x, underTest());
     setView(p, kSlowView);
     p.click(C::cStar);
-    std::this_thread::sleep_for(500ms);  // well into the first columns
+    // The run is going once the picture is up: the view takes a minute.
+    ASSERT_TRUE(testsupport::eventually([&] { return displayShown(x); }));
     x.run({"wmctrl", "-i", "-c", p.controlWindow()});
     const auto took = p.waitForExit(5s);
     ASSERT_TRUE(took.has_value()) << "the program did not end";

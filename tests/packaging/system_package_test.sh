@@ -107,7 +107,8 @@ start() {
         sleep 0.1
     done
     [ -n "$window" ] || { fail "no control window: $(cat "$work/log")" && kill "$pid" && return; }
-    sleep 0.3
+    # A click before the start-up ends waits in the queue: the program
+    # reads no event until then.
     DISPLAY=$display xdotool mousemove --window "$window" 220 56 click 1
     for _ in $(seq 300); do [ -f "$pictures/M000.Bmp" ] && break; sleep 0.1; done
     sleep 0.5 # saved, loaded back, and any message box shown
