@@ -157,15 +157,22 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys,
                               [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
                 }
                 const V sure = SureBound(limS);
-                EachGroup(gs, [&](Group& v, size_t g) {
-                    VI cnt = v.cnt;
-                    if (SurelyRan(rows, g * kLanes, kLanes, stretch, sure)) {
-                        cnt = hn::Add(cnt, hn::Set(di, static_cast<int64_t>(stretch)));
+                const VI whole = hn::Set(di, static_cast<int64_t>(stretch));
+                if constexpr (kCountByBits) {
+                    if (SurelyRan(rows, 0, G * kLanes, stretch, sure)) {
+                        EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, whole); });
                     } else {
-                        (void)CountRows(rows, g * kLanes, stretch, lim, cnt);
+                        CountAllRows(rows, stretch, lim, gs);
                     }
-                    v.cnt = cnt;
-                });
+                } else {
+                    EachGroup(gs, [&](Group& v, size_t g) {
+                        if (SurelyRan(rows, g * kLanes, kLanes, stretch, sure)) {
+                            v.cnt = hn::Add(v.cnt, whole);
+                        } else {
+                            (void)CountRows(rows, g * kLanes, stretch, lim, v.cnt);
+                        }
+                    });
+                }
             }
             n += static_cast<int64_t>(stretch);
             stretch = C;
@@ -375,7 +382,9 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
             CountRowsPair(rows, 2 * kLanes, 3 * kLanes, C, lim, gs[2].cnt, gs[3].cnt);
         } else
 #endif
-        {
+        if constexpr (kCountByBits) {
+            CountAllRows(rows, C, lim, gs);
+        } else {
             EachGroup(
                 gs, [&](Group& v, size_t g) { (void)CountRows(rows, g * kLanes, C, lim, v.cnt); });
         }
