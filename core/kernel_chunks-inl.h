@@ -162,7 +162,7 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys,
                     if (SurelyRan(rows, 0, G * kLanes, stretch, sure)) {
                         EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, whole); });
                     } else {
-                        CountAllRows(rows, stretch, lim, gs);
+                        CountAllRows(rows, stretch, limS, gs);
                     }
                 } else {
                     EachGroup(gs, [&](Group& v, size_t g) {
@@ -383,7 +383,7 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
         } else
 #endif
         if constexpr (kCountByBits) {
-            CountAllRows(rows, C, lim, gs);
+            CountAllRows(rows, C, limS, gs);
         } else {
             EachGroup(
                 gs, [&](Group& v, size_t g) { (void)CountRows(rows, g * kLanes, C, lim, v.cnt); });

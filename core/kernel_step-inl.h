@@ -11,6 +11,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -214,22 +215,25 @@ constexpr bool kCountByBits = false;
 #endif
 
 // Adds to each group's cnt the steps its lanes ran of rows 1 .. len
-// (len <= 62), as CountRows does, for lanes that all ran at row 0; the lanes
+// (len <= 63), as CountRows does, for lanes that all ran at row 0; the lanes
 // still running are those whose cnt grew by len. Three integer operations a
-// row and group, no masks: a row's r exceeds lim exactly when the integer
-// bits(lim) - bits(r) is negative, as r >= +0 (a sum of squares) orders like
-// its bits. An r of NaN only follows an r of inf, which the first escape
+// row and group, no masks: r >= +0 (a sum of squares) orders like its bits,
+// so r exceeds lim exactly when the integer b - bits(r) is negative, with b
+// the bits of lim (of +0 for a lim of -0; -1 for a lim below 0, which every
+// r exceeds). An r of NaN only follows an r of inf, which the first escape
 // already took. Each row's sign bit goes into the top of a word that moves
 // down a bit a row, so that row k ends at bit 62 - len + k (after one last
 // shift); the lowest set bit is the first row past lim, and its position is
 // the exponent of the word's lowest bit converted to a double.
 template <size_t G, size_t W>
-HWY_INLINE void CountAllRows(const double (*rows)[W], size_t len, V lim, Group (&gs)[G]) {
+HWY_INLINE void CountAllRows(const double (*rows)[W], size_t len, double lim, Group (&gs)[G]) {
+    HWY_DASSERT(len <= 63);
     const D d;
     const DI di;
     const hn::RebindToUnsigned<D> du;
     using VU = hn::Vec<decltype(du)>;
-    const VI limBits = hn::BitCast(di, lim);
+    const VI limBits =
+        hn::Set(di, lim >= 0.0 ? std::bit_cast<int64_t>(lim + 0.0) : int64_t{-1});
     const VU sign = hn::Set(du, uint64_t{1} << 63);
     VU past[G];
     EachGroup(gs, [&](Group&, size_t g) { past[g] = hn::Zero(du); });

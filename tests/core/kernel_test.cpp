@@ -303,6 +303,9 @@ const Row kRows[] = {
     // Other escape bounds: small, huge (later steps may overflow), not a number.
     {"lim_half", {kStart, 0.5, 100, 0, 200}},
     {"lim_negative", {kStart, -1.0, 100, 0, 5}},
+    // Every pixel at c = 0, whose r stays +0: within a bound of +0 or -0.
+    {"lim_plus_0_at_c_0", {{0.0, 0.0, 0.0}, 0.0, 100, 0, 2}},
+    {"lim_minus_0_at_c_0", {{0.0, 0.0, 0.0}, -0.0, 100, 0, 2}},
     {"lim_1e150", {kStart, 1e150, 200, 350, 100}},
     {"lim_1e300_overflows_later", {{-0.5, 0.45, 0.1}, 1e300, 200, 0, 4}},  // at step 9 of (0, 511)
     {"lim_nan", {kStart, std::nan(""), 50, 300, 3}},
