@@ -205,9 +205,9 @@ HWY_INLINE M CountRows(const double (*rows)[W], size_t col, size_t len, V lim, V
 }
 
 // Whether CountAllRows counts: where a vector of 64-bit integers converts
-// to doubles in one instruction (AVX-512). With AVX-512 the compares that
-// CountRows makes go to mask registers, whose few ports made counting cost
-// about two thirds of the steps it counts.
+// to doubles in one instruction (AVX-512). There the compares and ANDs of
+// CountRows go to mask registers, and the few ports that handle those hold
+// the count up; integer operations spread over all the vector ports.
 #if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
 constexpr bool kCountByBits = true;
 #else
