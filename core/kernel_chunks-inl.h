@@ -127,65 +127,13 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys,
     if (!extend) {
         checkedSteps(steps);
     } else {
-        // The rest of the opening, then stretches of C steps.
-        auto n = static_cast<int64_t>(i);
-        size_t stretch = steps - i;
-        do {
-            // Every lane runs here. Which still do after the stretch follows
-            // from the counts, as in RunChunk: that keeps the masks out of
-            // the loop's results, which would otherwise cost a copy of each
-            // per step.
-            EachGroup(gs, [&](Group& v, size_t) { v.act = all; });
-#ifdef QUARLO_KERNEL_STEP_ASM
-            if constexpr (G == 4) {
-                // The rest of the opening, then stretches until a lane
-                // escapes or a cycle is found, up to the budget.
-                const size_t first = n < static_cast<int64_t>(steps) ? stretch : 0;
-                const int64_t most = end - n;
-                const CycleCheck check{cycles, n, static_cast<int64_t>(steps), end, sx, sy};
-                // most is 0 only when the opening already ends at the budget.
-                stretch = most > 0 ? StretchesAvx2(gs, first, static_cast<size_t>(most), lim,
-                                                   SureBound(limS), check)
-                                   : 0;
-            } else
-#endif
-            {
-                // At most the opening's length.
-                alignas(64) double rows[kOpening + C][G * kLanes];
-                for (size_t k = 0; k < stretch; ++k) {
-                    EachGroup(gs,
-                              [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
-                }
-                const V sure = SureBound(limS);
-                const VI whole = hn::Set(di, static_cast<int64_t>(stretch));
-                if constexpr (kCountByBits) {
-                    if (SurelyRan(rows, 0, G * kLanes, stretch, sure)) {
-                        EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, whole); });
-                    } else {
-                        CountAllRows(rows, stretch, limS, gs);
-                    }
-                } else {
-                    EachGroup(gs, [&](Group& v, size_t g) {
-                        if (SurelyRan(rows, g * kLanes, kLanes, stretch, sure)) {
-                            v.cnt = hn::Add(v.cnt, whole);
-                        } else {
-                            (void)CountRows(rows, g * kLanes, stretch, lim, v.cnt);
-                        }
-                    });
-                }
-            }
-            n += static_cast<int64_t>(stretch);
-            stretch = C;
-            const VI counted = hn::Set(di, n);
-            EachGroup(gs,
-                      [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
-            // As at a chunk end of the refill; only a lane that has not
-            // escaped can cycle.
-            if (cycles && !kCheckedInStretches<G> && n > static_cast<int64_t>(steps) &&
-                StretchCycles(gs, n - static_cast<int64_t>(steps), C, sx, sy, hn::Set(di, end))) {
-                break;
-            }
-        } while (n < end && allRun());
+        // The rest of the opening, then stretches of C steps, up to the
+        // budget; end is n only when the opening already ends there.
+        const auto n = static_cast<int64_t>(i);
+        const CycleCheck check{cycles, n, static_cast<int64_t>(steps), end, sx, sy};
+        if (end > n) {
+            Stretches<G, C>(gs, steps - i, static_cast<size_t>(end - n), limS, check);
+        }
     }
     const hn::RebindToUnsigned<D> du;
     const hn::Rebind<uint32_t, D> du32;

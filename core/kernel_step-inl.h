@@ -165,23 +165,51 @@ HWY_INLINE void StepRow(Group& v, double* row) {
 
 // lim (1 - 2^-14) for lim >= 4, below which an r at the rows SurelyRan
 // checks proves that the lane did not escape; -inf (nothing is sure) below.
-HWY_INLINE V SureBound(double lim) {
-    const D d;
-    return hn::Set(d, lim >= 4.0 ? lim - lim * 0x1p-14 : -std::numeric_limits<double>::infinity());
+HWY_INLINE double SureBound(double lim) {
+    return lim >= 4.0 ? lim - lim * 0x1p-14 : -std::numeric_limits<double>::infinity();
 }
 
 // Whether every lane of the `lanes` columns at `col` of rows 1 .. len
-// (vectors of G * kLanes doubles) surely ran all len steps.
+// (vectors of G * kLanes doubles) surely ran all len steps: whether every r
+// at the rows checked is at most sure (SureBound).
 template <size_t W>
-HWY_INLINE bool SurelyRan(const double (*rows)[W], size_t col, size_t lanes, size_t len, V sure) {
+HWY_INLINE bool SurelyRan(const double (*rows)[W], size_t col, size_t lanes, size_t len,
+                          double sure) {
     const D d;
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    // As unsigned integers, the bits of an r >= +0 order as r does, and those
+    // of a NaN of either sign lie above +inf's: the largest bits of all the
+    // rows decide at once. Maxima spread over all the vector ports, where a
+    // chain of compares and ANDs would wait on the few that handle masks.
+    if (!(sure >= 0.0)) {
+        return false;
+    }
+    const hn::RebindToUnsigned<D> du;
+    auto bits = [&](size_t k, size_t o) { return hn::BitCast(du, hn::Load(d, rows[k] + o)); };
+    // Two chains of maxima, half as long.
+    auto most = hn::Zero(du);
+    auto most2 = hn::Zero(du);
+    for (size_t k = len; k > 0; k = k > 16 ? k - 16 : 0) {
+        size_t o = col;
+        for (; o + kLanes < col + lanes; o += 2 * kLanes) {
+            most = hn::Max(most, bits(k, o));
+            most2 = hn::Max(most2, bits(k, o + kLanes));
+        }
+        if (o < col + lanes) {
+            most = hn::Max(most, bits(k, o));
+        }
+    }
+    return hn::AllFalse(du, hn::Gt(hn::Max(most, most2), hn::BitCast(du, hn::Set(d, sure))));
+#else
+    const V bound = hn::Set(d, sure);
     M ok = hn::Not(hn::FirstN(d, 0));
     for (size_t k = len; k > 0; k = k > 16 ? k - 16 : 0) {
         for (size_t o = col; o < col + lanes; o += kLanes) {
-            ok = hn::And(ok, hn::Le(hn::Load(d, rows[k] + o), sure));
+            ok = hn::And(ok, hn::Le(hn::Load(d, rows[k] + o), bound));
         }
     }
     return hn::AllTrue(d, ok);
+#endif
 }
 
 // Adds to cnt the steps that the lanes at column `col` ran of rows 1 .. len;
@@ -392,9 +420,11 @@ HWY_INLINE void CountRowsPair(const double (*rows)[W], size_t a, size_t b, size_
     cntB = hn::Add(cntB, hn::ShiftRight<32>(c));
 }
 
+#endif
+
 // The cycle check of the opening's stretches (see OpenBatch): whether it
-// runs, the steps run before the call, the opening's steps, the budget, and
-// the z saved.
+// runs, the steps run before the stretches (the count of every lane), the
+// opening's steps, the budget, and the z saved.
 struct CycleCheck {
     bool on;
     int64_t before;
@@ -404,72 +434,94 @@ struct CycleCheck {
     double* sy;
 };
 
-// `first` steps (0 to kOpening + kMaxChunk - 1) of the four groups, every
-// lane running at the start, then stretches of kMaxChunk steps for as long
-// as every lane surely still runs after the last one, and at most `most`
-// steps in all (first plus a multiple of kMaxChunk); returns the steps run.
-// Counts and running lanes are as after as many Steps. With check.on, the
-// end of each stretch past the opening applies OpenBatch's cycle check
-// (which then skips it: kCheckedInStretches): going from one stretch to the
-// next within one call, with the check between, keeps the check cheap.
-template <size_t G>
-HWY_INLINE size_t StretchesAvx2(Group (&gs)[G], size_t first, size_t most, V lim, V sure,
-                                const CycleCheck& check) {
-    static_assert(G == 4 && kLanes == 4 && kMaxChunk == kChunk);
-    // `first` is at most the opening's length.
-    constexpr size_t kMost = kOpening + kMaxChunk;
+// `first` steps (0 to kOpening + C - 1) of the groups, every lane running
+// and with the same count at the start, then stretches of C steps with no
+// test per step (rows of r) for as long as every lane surely still runs
+// after the last one, and at most `most` steps in all (first plus a
+// multiple of C); returns the steps run. Counts and running lanes are then
+// as after as many Steps. While every lane runs, all share one count, kept
+// in a scalar. With check.on, the end of each stretch past the opening
+// applies the refill's cycle check (the same saved z, Brent's schedule): a
+// lane found cycling gets check.end as its count, and the stretches end.
+template <size_t G, size_t C>
+HWY_INLINE size_t Stretches(Group (&gs)[G], size_t first, size_t most, double limS,
+                            const CycleCheck& check) {
+    constexpr size_t kMost = kOpening + C;
     HWY_DASSERT(first < kMost);
-    const DI di;
-    struct Buf {
-        CBlock c;
-        double rows[kMost][G * kLanes];
-    } buf;
     const D d;
-    EachGroup(gs, [&](Group& v, size_t g) {
-        hn::Store(v.cx, d, buf.c.cx + g * kLanes);
-        hn::Store(v.cy, d, buf.c.cy + g * kLanes);
-    });
+    const DI di;
+    const double sure = SureBound(limS);
+    alignas(64) double rows[kMost][G * kLanes];
+#ifdef QUARLO_KERNEL_STEP_ASM
+    CBlock c;
+    if constexpr (G == 4) {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            hn::Store(v.cx, d, c.cx + g * kLanes);
+            hn::Store(v.cy, d, c.cy + g * kLanes);
+        });
+    }
+#endif
+    auto run = [&](size_t len) {
+#ifdef QUARLO_KERNEL_STEP_ASM
+        if constexpr (G == 4) {
+            StepsAsm4(gs, rows, 0, len, c.cx);
+            return;
+        }
+#endif
+        for (size_t k = 0; k < len; ++k) {
+            EachGroup(gs, [&](Group& v, size_t g) { StepRow(v, rows[k + 1] + g * kLanes); });
+        }
+    };
     size_t done = 0;
-    size_t len = first > 0 ? first : kMaxChunk;  // steps of the current stretch
+    size_t len = first > 0 ? first : C;  // steps of the current stretch
+    bool sureAll = false;
     for (;;) {
-        StepsAsm4(gs, buf.rows, 0, len, buf.c.cx);
+        run(len);
         done += len;
-        if (done >= most || !SurelyRan(buf.rows, 0, G * kLanes, len, sure)) {
+        sureAll = SurelyRan(rows, 0, G * kLanes, len, sure);
+        if (done >= most || !sureAll) {
             break;
         }
-        const int64_t run = check.before + static_cast<int64_t>(done) - check.opening;
-        // Every lane runs here. done is added to every count below: a lane
-        // found cycling gets end in all.
-        if (check.on && run > 0 &&
-            StretchCycles(gs, run, kMaxChunk, check.sx, check.sy,
+        const int64_t ran = check.before + static_cast<int64_t>(done) - check.opening;
+        // done is added to every count below: a lane found cycling gets end
+        // in all.
+        if (check.on && ran > 0 &&
+            StretchCycles(gs, ran, C, check.sx, check.sy,
                           hn::Set(di, check.end - static_cast<int64_t>(done)))) {
             break;
         }
-        len = kMaxChunk;
+        len = C;
     }
-    EachGroup(gs, [&](Group& v, size_t g) {
-        if (SurelyRan(buf.rows, g * kLanes, kLanes, len, sure)) {
-            v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done)));
-            v.act = hn::Not(hn::FirstN(d, 0));
-        } else {
-            // Every stretch before the last ran whole.
-            VI cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(done - len)));
-            v.act = CountRows(buf.rows, g * kLanes, len, lim, cnt);
-            v.cnt = cnt;
-        }
-    });
+    const M all = hn::Not(hn::FirstN(d, 0));
+    if (sureAll) {
+        const VI whole = hn::Set(di, static_cast<int64_t>(done));
+        EachGroup(gs, [&](Group& v, size_t) {
+            v.cnt = hn::Add(v.cnt, whole);
+            v.act = all;
+        });
+        return done;
+    }
+    // Every stretch before the last ran whole.
+    const VI before = hn::Set(di, static_cast<int64_t>(done - len));
+    EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, before); });
+    if constexpr (kCountByBits) {
+        CountAllRows(rows, len, limS, gs);
+        const VI counted = hn::Set(di, check.before + static_cast<int64_t>(done));
+        EachGroup(gs,
+                  [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
+    } else {
+        const V lim = hn::Set(d, limS);
+        EachGroup(gs, [&](Group& v, size_t g) {
+            if (SurelyRan(rows, g * kLanes, kLanes, len, sure)) {
+                v.cnt = hn::Add(v.cnt, hn::Set(di, static_cast<int64_t>(len)));
+                v.act = all;
+            } else {
+                v.act = CountRows(rows, g * kLanes, len, lim, v.cnt);
+            }
+        });
+    }
     return done;
 }
-#endif
-
-// Whether the opening's stretches of G groups run the cycle check
-// themselves (StretchesAvx2) rather than OpenBatch at each stretch's end.
-template <size_t G>
-#ifdef QUARLO_KERNEL_STEP_ASM
-constexpr bool kCheckedInStretches = G == 4;
-#else
-constexpr bool kCheckedInStretches = false;
-#endif
 
 // Lane bits of a mask, shifted to the lanes of group g.
 HWY_INLINE uint64_t MaskBits(M m, size_t g) {
