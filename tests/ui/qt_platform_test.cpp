@@ -117,9 +117,9 @@ TEST(QtPlatform, ClockAgreesWithTheLocalTimeInEveryZone) {
             // The second reading lies in another second, past the one the
             // clock worked out.
             const int second = QTime::currentTime().second();
-            while (i == 0 && QTime::currentTime().second() == second) {
-                QTest::qWait(20);
-            }
+            EXPECT_TRUE(
+                i > 0 ||
+                QTest::qWaitFor([&] { return QTime::currentTime().second() != second; }, 2000));
         }
     }
     qputenv("TZ", before);
