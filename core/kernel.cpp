@@ -164,6 +164,96 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
     return total;
 }
 
+// ----------------------------------------------------------------- refill
+
+// What every chunk of a sweep's refill shares.
+struct RefillSweep {
+    double lim;
+    int64_t budget;  // rep + 1
+    bool cycles;
+    size_t chunk;
+    int32_t* out;
+};
+
+// Once nothing is left to start: packs the `live` lanes of s into as few
+// groups as they need, so that a long-lived pixel does not drag empty
+// vectors along.
+void Pack(Slots& s, size_t& groups, size_t live) {
+    size_t to = 0;
+    for (size_t i = 0; i < groups * kLanes; ++i) {
+        if (s.pix[i] >= 0) {
+            if (i != to) {
+                s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
+                s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
+                s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
+                s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
+                SetIdle(s, i);
+            }
+            ++to;
+        }
+    }
+    groups = (live + kLanes - 1) / kLanes;
+}
+
+// Runs the pixels the feed hands out in `inFlight` groups of lanes, each
+// lane taking the next pixel when its own is done, and writes their counts.
+// Returns the sweep position of the first counter fault (rep 2^31 - 1), or
+// -1.
+int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
+    const int64_t rep = w.budget - 1;
+    const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
+    int64_t counterFault = -1;
+    Slots s;
+    size_t live = 0;
+    for (size_t i = 0; i < kSlots; ++i) {
+        if (i < inFlight * kLanes && feed.take(s, i)) {
+            ++live;
+        } else {
+            SetIdle(s, i);
+        }
+    }
+    size_t groups = inFlight;
+    uint64_t chunks = 0;
+    while (live > 0) {
+        if (feed.exhausted() && live <= (groups - 1) * kLanes) {
+            Pack(s, groups, live);
+        }
+        // The cycle check at every other chunk end.
+        const bool check = w.cycles && (chunks++ & 1) == 0;
+        const uint64_t finished =
+            RunGroups(groups, w.chunk, s, w.lim, w.budget, feed.opening(), check);
+        for (uint64_t done = finished; done != 0; done &= done - 1) {
+            const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
+            const int64_t q = s.pix[i];
+            if (q < 0) {
+                continue;  // idle
+            }
+            if (s.cnt[i] == w.budget && counterCanOverflow) {
+                // The step counter would pass 2^31 - 1, after all its steps
+                // or, for a cycle found early, some day: a fault, and the end
+                // of the sweep there. Pixels after it are dropped, so a later
+                // counter fault can only be at an earlier pixel.
+                w.out[OutIndex(q)] = static_cast<int32_t>(rep);
+                counterFault = q;
+                feed.cut(q);
+                for (size_t j = 0; j < kSlots; ++j) {
+                    if (s.pix[j] > q) {
+                        SetIdle(s, j);
+                        --live;
+                    }
+                }
+            } else {
+                w.out[OutIndex(q)] = static_cast<int32_t>(s.cnt[i]);
+            }
+            if (!feed.take(s, i)) {
+                SetIdle(s, i);
+                --live;
+            }
+        }
+    }
+    return counterFault;
+}
+
 }  // namespace
 
 // Vectors in flight on this target and CPU (see groupsInFlightFor).
@@ -190,8 +280,6 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     }
     const double* ys = RowsOf(view);
     const int64_t budget = int64_t{rep} + 1;
-    const bool counterCanOverflow = rep == std::numeric_limits<int32_t>::max();
-    int64_t counterFault = -1;
     const size_t inFlight = groupsWanted <= 0
                                 ? GroupsInFlight()
                                 : std::min(static_cast<size_t>(groupsWanted), kMaxGroups);
@@ -202,69 +290,7 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     Feed feed(view, lim, budget, cycles, inFlight, pairs, chunk, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
-    Slots s;
-    size_t live = 0;
-    for (size_t i = 0; i < kSlots; ++i) {
-        if (i < inFlight * kLanes && feed.take(s, i)) {
-            ++live;
-        } else {
-            SetIdle(s, i);
-        }
-    }
-    size_t groups = inFlight;
-    uint64_t chunks = 0;
-    while (live > 0) {
-        if (feed.exhausted() && live <= (groups - 1) * kLanes) {
-            // Nothing left to start: pack the remaining lanes into as few
-            // groups as they need, so a long-lived pixel does not drag
-            // empty vectors along.
-            size_t to = 0;
-            for (size_t i = 0; i < groups * kLanes; ++i) {
-                if (s.pix[i] >= 0) {
-                    if (i != to) {
-                        s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
-                        s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
-                        s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
-                        s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
-                        SetIdle(s, i);
-                    }
-                    ++to;
-                }
-            }
-            groups = (live + kLanes - 1) / kLanes;
-        }
-        // The cycle check at every other chunk end.
-        const bool check = cycles && (chunks++ & 1) == 0;
-        const uint64_t finished = RunGroups(groups, chunk, s, lim, budget, feed.opening(), check);
-        for (uint64_t done = finished; done != 0; done &= done - 1) {
-            const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
-            const int64_t q = s.pix[i];
-            if (q < 0) {
-                continue;  // idle
-            }
-            if (s.cnt[i] == budget && counterCanOverflow) {
-                // The step counter would pass 2^31 - 1, after all its steps
-                // or, for a cycle found early, some day: a fault, and the end
-                // of the sweep there. Pixels after it are dropped, so a later
-                // counter fault can only be at an earlier pixel.
-                out[OutIndex(q)] = rep;
-                counterFault = q;
-                feed.cut(q);
-                for (size_t j = 0; j < kSlots; ++j) {
-                    if (s.pix[j] > q) {
-                        SetIdle(s, j);
-                        --live;
-                    }
-                }
-            } else {
-                out[OutIndex(q)] = static_cast<int32_t>(s.cnt[i]);
-            }
-            if (!feed.take(s, i)) {
-                SetIdle(s, i);
-                --live;
-            }
-        }
-    }
+    const int64_t counterFault = Refill({lim, budget, cycles, chunk, out}, inFlight, feed);
 
     // A counter fault comes first when there is one: no pixel at or past a
     // step-0 fault is ever started.
