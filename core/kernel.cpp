@@ -19,7 +19,9 @@
 //     the next column. At every other chunk end a running lane's z is
 //     compared with a z it saved earlier (see "Exact cycles" in
 //     kernel_chunks-inl.h): an exact repeat means that the orbit cycles and
-//     never escapes, and the pixel is done.
+//     never escapes, and the pixel is done. A chunk either tests and counts
+//     at every step or stores each step's |z|^2 and counts from those rows
+//     at its end, whichever the machine runs faster (CountsInLoop).
 // Several independent vectors (groups) are in flight in both phases so that
 // the multiply and add latencies overlap; each step is a long dependent
 // chain. How many, and with them the chunk's steps and the batch's shape,
@@ -172,6 +174,7 @@ struct RefillSweep {
     int64_t budget;  // rep + 1
     bool cycles;
     size_t chunk;
+    bool countsInLoop;  // see CountsInLoop
     int32_t* out;
 };
 
@@ -221,7 +224,7 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
         // The cycle check at every other chunk end.
         const bool check = w.cycles && (chunks++ & 1) == 0;
         const uint64_t finished =
-            RunGroups(groups, w.chunk, s, w.lim, w.budget, feed.opening(), check);
+            RunGroups(groups, w.chunk, w.countsInLoop, s, w.lim, w.budget, feed.opening(), check);
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t q = s.pix[i];
@@ -290,7 +293,8 @@ SweepFault ComputeColumnsImpl(const View& view, double lim, int32_t rep, int col
     Feed feed(view, lim, budget, cycles, inFlight, pairs, chunk, col0, ncols, ys,
               !kernel_detail::step0FiniteEverywhere(view, col0, ncols, ys), out);
 
-    const int64_t counterFault = Refill({lim, budget, cycles, chunk, out}, inFlight, feed);
+    const int64_t counterFault = Refill({lim, budget, cycles, chunk, CountsInLoop(inFlight), out},
+                                        RefillGroups(inFlight), feed);
 
     // A counter fault comes first when there is one: no pixel at or past a
     // step-0 fault is ever started.

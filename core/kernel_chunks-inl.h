@@ -74,8 +74,8 @@ struct Batch {
 // on return, whether this batch did.
 template <size_t G, size_t C>
 HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
-                                            size_t steps, int64_t end, bool cycles, double limS,
-                                            bool full, bool& goOn) {
+                                               size_t steps, int64_t end, bool cycles, double limS,
+                                               bool full, bool& goOn) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
@@ -216,12 +216,11 @@ HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
                  hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
 }
 
-// kWithZ false: z is stored already.
-template <bool kWithZ = true>
-HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
+// withZ false: z is stored already.
+HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g, bool withZ) {
     const D d;
     const size_t o = g * kLanes;
-    if constexpr (kWithZ) {
+    if (withZ) {
         hn::Store(v.x, d, s.x + o);
         hn::Store(v.y, d, s.y + o);
         hn::Store(v.diff, d, s.diff + o);
@@ -261,16 +260,45 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g) {
 // every other chunk end balances the check's cost on views where no orbit
 // repeats against how soon inside pixels stop.
 
-// Runs C steps on the first G groups; returns the slots whose pixel
-// is finished (idle slots included), their counts final in s.cnt. openingS is
-// the steps of the opening; cycles: whether to run the cycle check.
+// Whether the refill's chunks count in their loop (Step: a compare under
+// the running mask and an add under it, each step) rather than storing rows
+// of r and counting them afterwards. The choice goes with the groups in
+// flight, which groupsInFlightFor makes per machine: more than 4 only with
+// AVX-512 on AMD's cores. There a loop that tests and counts runs at about
+// the ceiling's rate, while counting from the rows, needed whenever a lane
+// may have escaped (in most chunks), costs a large part of the loop again.
+// Each group's running mask then lives in one of the seven mask registers
+// that can gate an operation; an eighth group would spill them every step,
+// so such a refill runs at most kMostCountingGroups groups.
+HWY_INLINE bool CountsInLoop(size_t groups) {
+    return kCountByBits && groups > 4;
+}
+constexpr size_t kMostCountingGroups = 7;
+
+// The refill's vectors in flight for `groups` in the opening.
+HWY_INLINE size_t RefillGroups(size_t groups) {
+    return CountsInLoop(groups) ? std::min(groups, kMostCountingGroups) : groups;
+}
+
+// C steps of the first G groups of s, counted in the loop: gs gets z, the
+// counts and the running lanes after them.
 template <size_t G, size_t C>
-HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS, int64_t openingS,
-                                           bool cycles) {
+HWY_INLINE void StepsCounted(const Slots& s, Group (&gs)[G], V lim) {
+    EachGroup(gs, [&](Group& v, size_t g) { v = LoadGroup(s, g); });
+    const VI one = hn::Set(DI(), 1);
+    for (size_t k = 0; k < C; ++k) {
+        EachGroup(gs, [&](Group& v, size_t) { Step(v, lim, one); });
+    }
+}
+
+// C steps of the first G groups of s with rows of r, counted after them:
+// gs gets z and the counts (idle lanes keep theirs). Returns whether z is
+// stored in s already.
+template <size_t G, size_t C>
+HWY_INLINE bool StepsByRows(Slots& s, Group (&gs)[G], double limS) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
-    Group gs[G];
     // Only z and x*x - y*y are live in the loop; the rest is loaded after.
     EachGroup(gs, [&](Group& v, size_t g) {
         const size_t o = g * kLanes;
@@ -330,7 +358,7 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
             CountRowsPair(rows, 2 * kLanes, 3 * kLanes, C, lim, gs[2].cnt, gs[3].cnt);
         } else
 #endif
-        if constexpr (kCountByBits) {
+            if constexpr (kCountByBits) {
             CountAllRows(rows, C, limS, gs);
         } else {
             EachGroup(
@@ -341,6 +369,25 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
     EachGroup(gs, [&](Group& v, size_t g) {
         v.cnt = hn::IfThenElse(hn::RebindMask(di, v.act), v.cnt, hn::Load(di, s.cnt + g * kLanes));
     });
+    return kStoreZFirst;
+}
+
+// Runs C steps on the first G groups; returns the slots whose pixel
+// is finished (idle slots included), their counts final in s.cnt. openingS is
+// the steps of the opening; cycles: whether to run the cycle check.
+// kInLoop: see CountsInLoop.
+template <size_t G, size_t C, bool kInLoop>
+HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t budgetS,
+                                              int64_t openingS, bool cycles) {
+    const D d;
+    const DI di;
+    Group gs[G];
+    bool zStored = false;
+    if constexpr (kInLoop) {
+        StepsCounted<G, C>(s, gs, hn::Set(d, limS));
+    } else {
+        zStored = StepsByRows<G, C>(s, gs, limS);
+    }
     const VI budget = hn::Set(di, budgetS);
     const VI opening = hn::Set(di, openingS);
     const VI chunk = hn::Set(di, static_cast<int64_t>(C));
@@ -360,8 +407,8 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
             // Compared before the save below, or z would meet itself. Only a
             // lane that has not escaped through this step can cycle. x alone
             // first: an equal x is rare.
-            const V x = kStoreZFirst ? hn::Load(d, s.x + o) : v.x;
-            const V y = kStoreZFirst ? hn::Load(d, s.y + o) : v.y;
+            const V x = zStored ? hn::Load(d, s.x + o) : v.x;
+            const V y = zStored ? hn::Load(d, s.y + o) : v.y;
             const M sameX = hn::And(v.act, hn::Eq(x, hn::Load(d, s.sx + o)));
             if (!hn::AllFalse(d, sameX)) {
                 full = hn::Or(full, hn::And(sameX, hn::Eq(y, hn::Load(d, s.sy + o))));
@@ -376,18 +423,24 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
             hn::BlendedStore(y, save, d, s.sy + o);
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
-        StoreGroup<!kStoreZFirst>(v, s, g);
+        StoreGroup(v, s, g, !zStored);
         done |= MaskBits(hn::Or(full, hn::Not(v.act)), g);
     };
     EachGroup(gs, finish);
     return done;
 }
 
-HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, Slots& s, double lim, int64_t budget,
-                              int64_t opening, bool cycles) {
+HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, bool inLoop, Slots& s, double lim,
+                              int64_t budget, int64_t opening, bool cycles) {
     return WithChunk(chunk, [&](auto C) {
-        return WithGroups(
-            groups, [&](auto G) { return RunChunk<G(), C()>(s, lim, budget, opening, cycles); });
+        return WithGroups(groups, [&](auto G) {
+            if constexpr (kCountByBits && G() <= kMostCountingGroups) {
+                if (inLoop) {
+                    return RunChunk<G(), C(), true>(s, lim, budget, opening, cycles);
+                }
+            }
+            return RunChunk<G(), C(), false>(s, lim, budget, opening, cycles);
+        });
     });
 }
 
