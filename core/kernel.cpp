@@ -188,7 +188,7 @@ void Pack(Slots& s, size_t& groups, size_t live) {
             if (i != to) {
                 s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
                 s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
-                s.cnt[to] = s.cnt[i], s.act[to] = s.act[i], s.pix[to] = s.pix[i];
+                s.cnt[to] = s.cnt[i], s.pix[to] = s.pix[i];
                 s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
                 SetIdle(s, i);
             }

@@ -196,12 +196,14 @@ struct Slots {
     alignas(64) double cx[kSlots];
     alignas(64) double cy[kSlots];
     alignas(64) int64_t cnt[kSlots];
-    alignas(64) double act[kSlots];  // 1: iterating, 0: escaped or idle
     // The z the cycle check compares with; NaN (equal to nothing) until the
     // lane's pixel has saved one.
     alignas(64) double sx[kSlots];
     alignas(64) double sy[kSlots];
-    int64_t pix[kSlots];  // sweep position, -1: idle
+    // Sweep position, -1: idle. Between chunks every lane with a pixel
+    // iterates: one that escaped or finished was handed its next pixel or
+    // set idle at the end of the chunk.
+    alignas(64) int64_t pix[kSlots];
 };
 
 HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
@@ -213,7 +215,7 @@ HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
                  hn::Load(d, s.cx + o),
                  hn::Load(d, s.cy + o),
                  hn::Load(DI(), s.cnt + o),
-                 hn::Eq(hn::Load(d, s.act + o), hn::Set(d, 1.0))};
+                 hn::RebindMask(d, hn::Gt(hn::Load(DI(), s.pix + o), hn::Set(DI(), -1)))};
 }
 
 // withZ false: z is stored already.
@@ -226,7 +228,6 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g, bool withZ) {
         hn::Store(v.diff, d, s.diff + o);
     }
     hn::Store(v.cnt, DI(), s.cnt + o);
-    hn::Store(hn::IfThenElseZero(v.act, hn::Set(d, 1.0)), d, s.act + o);
 }
 
 // Exact cycles. Call two finite states (x, y) alike when they are equal
@@ -445,7 +446,7 @@ HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, bool inLoop, Slots& s
 }
 
 void SetIdle(Slots& s, size_t i) {
-    s.x[i] = s.y[i] = s.diff[i] = s.cx[i] = s.cy[i] = s.act[i] = 0.0;
+    s.x[i] = s.y[i] = s.diff[i] = s.cx[i] = s.cy[i] = 0.0;
     s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
     s.cnt[i] = 0;
     s.pix[i] = -1;

@@ -92,7 +92,6 @@ public:
                 s.cx[i] = o.cx;
                 s.cy[i] = ys_[row];
                 s.cnt[i] = col.cnt[row];
-                s.act[i] = 1.0;
                 s.sx[i] = col.sx[row];
                 s.sy[i] = col.sy[row];
                 s.pix[i] = q;
