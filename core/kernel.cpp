@@ -184,11 +184,11 @@ struct RefillSweep {
 void Pack(Slots& s, size_t& groups, size_t live) {
     size_t to = 0;
     for (size_t i = 0; i < groups * kLanes; ++i) {
-        if (s.pix[i] >= 0) {
+        if (s.at[i] >= 0) {
             if (i != to) {
                 s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
                 s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
-                s.cnt[to] = s.cnt[i], s.pix[to] = s.pix[i];
+                s.cnt[to] = s.cnt[i], s.at[to] = s.at[i];
                 s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
                 SetIdle(s, i);
             }
@@ -227,26 +227,27 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
             RunGroups(groups, w.chunk, w.countsInLoop, s, w.lim, w.budget, feed.opening(), check);
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
-            const int64_t q = s.pix[i];
-            if (q < 0) {
+            const int64_t at = s.at[i];
+            if (at < 0) {
                 continue;  // idle
             }
-            if (s.cnt[i] == w.budget && counterCanOverflow) {
+            if (counterCanOverflow && s.cnt[i] == w.budget) {
                 // The step counter would pass 2^31 - 1, after all its steps
                 // or, for a cycle found early, some day: a fault, and the end
                 // of the sweep there. Pixels after it are dropped, so a later
                 // counter fault can only be at an earlier pixel.
-                w.out[OutIndex(q)] = static_cast<int32_t>(rep);
+                w.out[at] = static_cast<int32_t>(rep);
+                const int64_t q = OutIndex(at);
                 counterFault = q;
                 feed.cut(q);
                 for (size_t j = 0; j < kSlots; ++j) {
-                    if (s.pix[j] > q) {
+                    if (s.at[j] >= 0 && OutIndex(s.at[j]) > q) {
                         SetIdle(s, j);
                         --live;
                     }
                 }
             } else {
-                w.out[OutIndex(q)] = static_cast<int32_t>(s.cnt[i]);
+                w.out[at] = static_cast<int32_t>(s.cnt[i]);
             }
             if (!feed.take(s, i)) {
                 SetIdle(s, i);

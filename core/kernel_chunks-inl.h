@@ -34,25 +34,95 @@ namespace {
 
 // ---------------------------------------------------------------- opening
 
-// State of a column after the opening, indexed by row.
-struct Column {
-    alignas(64) double x[kRowsPadded];
-    alignas(64) double y[kRowsPadded];
-    alignas(64) double diff[kRowsPadded];  // x*x - y*y
+// The pixels still running after the opening of the open columns, with
+// their state: what the refill takes its pixels from. Column k of the batch
+// appends to region k, from index k * kRegion on, in ascending rows; each
+// region has room for a whole column and one vector written past its last
+// pixel.
+struct Queue {
+    static constexpr size_t kRegion = kPicSide + kLanes;
+    static constexpr size_t kCap = 2 * kRegion;
+    alignas(64) double x[kCap];
+    alignas(64) double y[kCap];
+    alignas(64) double diff[kCap];  // x*x - y*y
+    alignas(64) double cx[kCap];
+    alignas(64) double cy[kCap];
     // The z the cycle check saved (NaN: none yet), as the refill keeps it.
-    alignas(64) double sx[kRowsPadded];
-    alignas(64) double sy[kRowsPadded];
-    // Steps done without escaping; the budget for a pixel found cycling.
-    alignas(64) int64_t cnt[kRowsPadded];
+    alignas(64) double sx[kCap];
+    alignas(64) double sy[kCap];
+    // Steps done without escaping.
+    alignas(64) int64_t cnt[kCap];
+    // Where the pixel's count goes: column * 801 + row, from the block's
+    // first column.
+    alignas(64) int64_t at[kCap];
+    size_t size[2];  // pixels in each region
 };
+
+#if HWY_TARGET == HWY_AVX2
+// For each of the 16 masks of four 64-bit lanes, the 32-bit lane indices
+// that move its lanes, in order, to the front.
+struct CompressIndices {
+    alignas(32) int32_t of[16][8];
+};
+constexpr CompressIndices MakeCompressIndices() {
+    CompressIndices t{};
+    for (int m = 0; m < 16; ++m) {
+        int k = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            if ((m >> lane) & 1) {
+                t.of[m][2 * k] = 2 * lane;
+                t.of[m][2 * k + 1] = 2 * lane + 1;
+                ++k;
+            }
+        }
+        for (; k < 4; ++k) {
+            t.of[m][2 * k] = t.of[m][2 * k + 1] = 0;
+        }
+    }
+    return t;
+}
+inline constexpr CompressIndices kCompressIndices = MakeCompressIndices();
+#endif
+
+// Writes the lanes of m of v (as 64-bit lanes) to p, in order, and may write
+// anything to the rest of a whole vector from p on.
+template <typename T, class VT>
+HWY_INLINE void PutLanes(VT v, M m, T* p) {
+    static_assert(sizeof(T) == 8);
+#if HWY_TARGET <= HWY_AVX3
+    // The compress into a register, then an ordinary store: AMD's Zen 4
+    // runs a compress straight to memory as a long microcode.
+    const __m512i w = _mm512_castpd_si512(hn::BitCast(D(), v).raw);
+    _mm512_storeu_si512(p, _mm512_maskz_compress_epi64(m.raw, w));
+#elif HWY_TARGET == HWY_AVX2
+    const __m256i w = _mm256_castpd_si256(hn::BitCast(D(), v).raw);
+    const auto bits = static_cast<unsigned>(_mm256_movemask_pd(m.raw));
+    const __m256i idx =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompressIndices.of[bits]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_permutevar8x32_epi32(w, idx));
+#else
+    alignas(64) T lanes[kLanes];
+    hn::Store(v, hn::DFromV<VT>(), lanes);
+    uint8_t bits[8] = {};
+    hn::StoreMaskBits(D(), m, bits);
+    size_t k = 0;
+    for (size_t j = 0; j < kLanes; ++j) {
+        if ((bits[j / 8] >> (j % 8)) & 1) {
+            p[k++] = lanes[j];
+        }
+    }
+#endif
+}
 
 // The columns a batch of the opening runs side by side: one, or two
 // neighbours, each with G / cols of the batch's groups.
 struct Batch {
     size_t cols;
     double cx[2];
-    Column* col[2];
+    int64_t at[2];    // Queue::at of each column's row 0
     int32_t* out[2];  // counts of the column's rows
+    int64_t budget;   // rep + 1: a lane with this count is done
+    Queue* queue;     // where the lanes still running go
 };
 
 // Runs rows r0 .. r0 + G / b.cols * kLanes - 1 of each column of b (ys is
@@ -64,18 +134,16 @@ struct Batch {
 // run long together, and a lane kept here costs no hand-over to the refill.
 // With `cycles`, the end of each stretch applies the refill's cycle check
 // (the same saved z, Brent's schedule), and a lane found cycling gets the
-// budget as its count. Writes the counts of rows below 801 and the state to
-// the batch's columns; returns the bits of the lanes that did not escape,
-// lane i of group g at bit g * kLanes + i: those still running, and those
-// whose count is `end`.
+// budget as its count. Writes the counts of rows below 801, and appends the
+// lanes still running short of the budget to the batch's queue.
 //
 // goOn: on entry, whether to start without the tested steps (a batch nearby
 // ran its whole opening in every lane, so this one most likely will too);
 // on return, whether this batch did.
 template <size_t G, size_t C>
-HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys, size_t r0,
-                                               size_t steps, int64_t end, bool cycles, double limS,
-                                               bool full, bool& goOn) {
+HWY_NOINLINE QUARLO_FLATTEN void OpenBatch(const Batch& b, const double* ys, size_t r0,
+                                           size_t steps, int64_t end, bool cycles, double limS,
+                                           bool full, bool& goOn) {
     const D d;
     const DI di;
     const V lim = hn::Set(d, limS);
@@ -138,23 +206,32 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys,
     const hn::RebindToUnsigned<D> du;
     const hn::Rebind<uint32_t, D> du32;
     const hn::Rebind<int32_t, D> di32;
-    uint64_t pending = 0;
     bool ranOpening = full;
     const VI opened = hn::Set(di, static_cast<int64_t>(steps));
+    const VI budget = hn::Set(di, b.budget);
+    Queue& q = *b.queue;
     auto finish = [&](Group& v, size_t g) {
         const size_t k = g / per;
         const size_t r = r0 + (g - k * per) * kLanes;
-        Column& col = *b.col[k];
         int32_t* outCol = b.out[k];
-        // Only a lane that did not escape is read back (most batches of the
-        // start view's outer parts escape within a few steps).
-        if (!hn::AllFalse(d, v.act)) {
-            hn::StoreU(v.x, d, col.x + r);
-            hn::StoreU(v.y, d, col.y + r);
-            hn::StoreU(v.diff, d, col.diff + r);
-            hn::StoreU(hn::Load(d, sx + g * kLanes), d, col.sx + r);
-            hn::StoreU(hn::Load(d, sy + g * kLanes), d, col.sy + r);
-            hn::StoreU(v.cnt, di, col.cnt + r);
+        M more = hn::And(v.act, hn::RebindMask(d, hn::Lt(v.cnt, budget)));
+        if (r + kLanes > kPicSide) {
+            // Rows past 800 escape at step 0 (RowsOf); a region holds 801.
+            more = hn::And(more, hn::FirstN(d, r < kPicSide ? kPicSide - r : 0));
+        }
+        // Most batches of the start view's outer parts have escaped by now.
+        if (!hn::AllFalse(d, more)) {
+            const size_t t = k * Queue::kRegion + q.size[k];
+            PutLanes(v.x, more, q.x + t);
+            PutLanes(v.y, more, q.y + t);
+            PutLanes(v.diff, more, q.diff + t);
+            PutLanes(v.cx, more, q.cx + t);
+            PutLanes(v.cy, more, q.cy + t);
+            PutLanes(hn::Load(d, sx + g * kLanes), more, q.sx + t);
+            PutLanes(hn::Load(d, sy + g * kLanes), more, q.sy + t);
+            PutLanes(v.cnt, more, q.cnt + t);
+            PutLanes(hn::Iota(di, b.at[k] + static_cast<int64_t>(r)), more, q.at + t);
+            q.size[k] += hn::CountTrue(d, more);
         }
         // Counts here are at most rep + 1: the low half of each lane.
         const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
@@ -165,23 +242,21 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t OpenBatch(const Batch& b, const double* ys,
             hn::StoreU(counts, di32, tmp);
             std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
         }
-        pending |= MaskBits(v.act, g);
         ranOpening = ranOpening && hn::AllFalse(di, hn::Lt(v.cnt, opened));
     };
     EachGroup(gs, finish);
     goOn = ranOpening;
-    return pending;
 }
 
 // The next batch of b's columns, rows r0 ... (`rows` of them left), of up
 // to `groups` groups in all.
-HWY_INLINE uint64_t OpenRows(const Batch& b, size_t rows, size_t groups, size_t chunk,
-                             const double* ys, size_t r0, size_t steps, int64_t end, bool cycles,
-                             double lim, bool& goOn) {
+HWY_INLINE void OpenRows(const Batch& b, size_t rows, size_t groups, size_t chunk, const double* ys,
+                         size_t r0, size_t steps, int64_t end, bool cycles, double lim,
+                         bool& goOn) {
     const size_t per = std::min((rows + kLanes - 1) / kLanes, groups / b.cols);
-    return WithChunk(chunk, [&](auto C) {
-        return WithGroups(per * b.cols, [&](auto G) {
-            return OpenBatch<G(), C()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
+    WithChunk(chunk, [&](auto C) {
+        WithGroups(per * b.cols, [&](auto G) {
+            OpenBatch<G(), C()>(b, ys, r0, steps, end, cycles, lim, G() == groups, goOn);
         });
     });
 }
@@ -200,10 +275,10 @@ struct Slots {
     // lane's pixel has saved one.
     alignas(64) double sx[kSlots];
     alignas(64) double sy[kSlots];
-    // Sweep position, -1: idle. Between chunks every lane with a pixel
-    // iterates: one that escaped or finished was handed its next pixel or
-    // set idle at the end of the chunk.
-    alignas(64) int64_t pix[kSlots];
+    // Where the pixel's count goes (Queue::at), -1: idle. Between chunks
+    // every lane with a pixel iterates: one that escaped or finished was
+    // handed its next pixel or set idle at the end of the chunk.
+    alignas(64) int64_t at[kSlots];
 };
 
 HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
@@ -215,7 +290,7 @@ HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
                  hn::Load(d, s.cx + o),
                  hn::Load(d, s.cy + o),
                  hn::Load(DI(), s.cnt + o),
-                 hn::RebindMask(d, hn::Gt(hn::Load(DI(), s.pix + o), hn::Set(DI(), -1)))};
+                 hn::RebindMask(d, hn::Gt(hn::Load(DI(), s.at + o), hn::Set(DI(), -1)))};
 }
 
 // withZ false: z is stored already.
@@ -449,7 +524,7 @@ void SetIdle(Slots& s, size_t i) {
     s.x[i] = s.y[i] = s.diff[i] = s.cx[i] = s.cy[i] = 0.0;
     s.sx[i] = s.sy[i] = std::numeric_limits<double>::quiet_NaN();
     s.cnt[i] = 0;
-    s.pix[i] = -1;
+    s.at[i] = -1;
 }
 
 }  // namespace

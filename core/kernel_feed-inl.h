@@ -1,6 +1,6 @@
-// Feeding the refill: the pixels that outlast the opening, in sweep order,
-// the columns opened as they are reached, and the rows' cy. Included once
-// per target by kernel.cpp.
+// Feeding the refill: the pixels that outlast the opening, the columns
+// opened as they are reached, and the rows' cy. Included once per target by
+// kernel.cpp.
 #if defined(QUARLO_CORE_KERNEL_FEED_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef QUARLO_CORE_KERNEL_FEED_INL_H_
 #undef QUARLO_CORE_KERNEL_FEED_INL_H_
@@ -24,12 +24,23 @@ namespace {
 
 // ------------------------------------------------------------------- feed
 
-// Hands out the pixels that outlast the opening, in sweep order: columns left
-// to right, rows 800 down to 0, up to end(), which moves back to the first
-// fault once one is known. Columns are opened as they are reached, two
-// neighbours at once when the batches span two columns (pairs). When some
-// mapped c might make step 0 non-finite, each column is scanned first, and the
-// sweep ends at its first such pixel, which is never iterated.
+// Output index of sweep position q, and sweep position of output index q:
+// within a column, row r is at output index r and sweep position 800 - r.
+HWY_INLINE int64_t OutIndex(int64_t q) {
+    const int64_t c = q / kPicSide;
+    return c * kPicSide + (kPicSide - 1 - (q - c * kPicSide));
+}
+
+// Hands out the pixels that outlast the opening, up to end(), which moves
+// back to the first fault once one is known: columns left to right, opened
+// as they are reached, two neighbours at once when the batches span two
+// columns (pairs). Within a column the order does not change the counts;
+// rows go up, in the order the opening queued them, except where the step
+// counter can overflow: there they go down, in sweep order, so that the
+// first pixel found to overflow it ends the sweep before any pixel after it
+// has run (each may run 2^31 steps). When some mapped c might make step 0
+// non-finite, each column is scanned first, and the sweep ends at its first
+// such pixel, which is never iterated.
 class Feed {
 public:
     Feed(const View& view, double lim, int64_t budget, bool cycles, size_t groups, bool pairs,
@@ -53,7 +64,10 @@ public:
           ys_(ys),
           scan_(scan),
           out_(out),
-          end_(static_cast<int64_t>(ncols) * kPicSide) {}
+          end_(static_cast<int64_t>(ncols) * kPicSide),
+          sweepOrder_(budget > std::numeric_limits<int32_t>::max()) {
+        queue_.size[0] = queue_.size[1] = 0;
+    }
 
     // Steps of the opening for a budget of `budget` steps: all of them when
     // they are few, otherwise kOpening or more, such that the refill's
@@ -67,76 +81,97 @@ public:
     int64_t opening() const { return static_cast<int64_t>(opening_); }
     int64_t step0Fault() const { return step0Fault_; }
 
-    // Ends the sweep before position q.
-    void cut(int64_t q) { end_ = std::min(end_, q); }
-
-    // Starts the next pixel in slot i, or returns false when there is none.
-    HWY_INLINE bool take(Slots& s, size_t i) {
-        for (;;) {
-            while (cur_ < nopen_ && open_[cur_].npend == 0) {
-                ++cur_;
-            }
-            if (cur_ < nopen_) {
-                Open& o = open_[cur_];
-                const Column& col = col_[cur_];
-                const int row = o.pend[--o.npend];
-                const int64_t q = o.colStart + (kPicSide - 1 - row);
-                if (q >= end_) {
-                    cur_ = nopen_;  // every pixel left lies at or after q
-                    exhausted_ = true;
-                    return false;
-                }
-                s.x[i] = col.x[row];
-                s.y[i] = col.y[row];
-                s.diff[i] = col.diff[row];
-                s.cx[i] = o.cx;
-                s.cy[i] = ys_[row];
-                s.cnt[i] = col.cnt[row];
-                s.sx[i] = col.sx[row];
-                s.sy[i] = col.sy[row];
-                s.pix[i] = q;
-                return true;
-            }
-            const int64_t nextStart = static_cast<int64_t>(nextCol_) * kPicSide;
-            if (nextCol_ >= ncols_ || nextStart >= end_) {
-                exhausted_ = true;
-                return false;
-            }
-            const int n = pairs_ && nextCol_ + 1 < ncols_ ? 2 : 1;
-            open(nextCol_, n);
-            nextCol_ += n;
+    // Ends the sweep before position q: no pixel at or after it is handed
+    // out from now on.
+    void cut(int64_t q) {
+        end_ = std::min(end_, q);
+        stop_ = keepBefore(head_, stop_);
+        for (size_t k = region_ + 1; k < nopen_; ++k) {
+            const size_t r = k * Queue::kRegion;
+            queue_.size[k] = keepBefore(r, r + queue_.size[k]) - r;
         }
     }
 
-private:
-    // A column opened: its pixels still running after the opening.
-    struct Open {
-        int64_t colStart;  // sweep position of row 800
-        double cx;
-        int16_t pend[kPicSide];  // rows still running, ascending; taken from the back
-        size_t npend;
-    };
+    // Starts the next pixel in slot i, or returns false when there is none.
+    HWY_INLINE bool take(Slots& s, size_t i) {
+        if (head_ == stop_ && !nextRegion()) {
+            return false;
+        }
+        const Queue& u = queue_;
+        const size_t h = sweepOrder_ ? --stop_ : head_++;
+        s.x[i] = u.x[h];
+        s.y[i] = u.y[h];
+        s.diff[i] = u.diff[h];
+        s.cx[i] = u.cx[h];
+        s.cy[i] = u.cy[h];
+        s.cnt[i] = u.cnt[h];
+        s.sx[i] = u.sx[h];
+        s.sy[i] = u.sy[h];
+        s.at[i] = u.at[h];
+        return true;
+    }
 
-    // Opens columns c .. c + n - 1 (n is 1 or 2).
+private:
+    // Moves on to the next region with a pixel in it, opening the next
+    // columns when the open ones have none left; false when there are none
+    // before end().
+    bool nextRegion() {
+        for (;;) {
+            if (region_ + 1 < nopen_) {
+                ++region_;
+            } else {
+                const int64_t nextStart = static_cast<int64_t>(nextCol_) * kPicSide;
+                if (nextCol_ >= ncols_ || nextStart >= end_) {
+                    exhausted_ = true;
+                    return false;
+                }
+                const int n = pairs_ && nextCol_ + 1 < ncols_ ? 2 : 1;
+                open(nextCol_, n);
+                nextCol_ += n;
+                nopen_ = static_cast<size_t>(n);
+                region_ = 0;
+            }
+            head_ = region_ * Queue::kRegion;
+            stop_ = head_ + queue_.size[region_];
+            if (head_ < stop_) {
+                return true;
+            }
+        }
+    }
+
+    // Keeps, in order, the queued pixels of [from, to) before end();
+    // returns the end of those kept.
+    size_t keepBefore(size_t from, size_t to) {
+        Queue& u = queue_;
+        size_t k = from;
+        for (size_t h = from; h < to; ++h) {
+            if (OutIndex(u.at[h]) < end_) {
+                u.x[k] = u.x[h], u.y[k] = u.y[h], u.diff[k] = u.diff[h];
+                u.cx[k] = u.cx[h], u.cy[k] = u.cy[h], u.sx[k] = u.sx[h], u.sy[k] = u.sy[h];
+                u.cnt[k] = u.cnt[h], u.at[k] = u.at[h];
+                ++k;
+            }
+        }
+        return k;
+    }
+
+    // Opens columns c .. c + n - 1 (n is 1 or 2): runs their opening, and
+    // queues their pixels still running.
     void open(int c, int n) {
-        Batch b{static_cast<size_t>(n), {}, {}, {}};
+        queue_.size[0] = queue_.size[1] = 0;
+        Batch b{static_cast<size_t>(n), {}, {}, {}, budget_, &queue_};
         size_t lo = 0;
         for (int k = 0; k < n; ++k) {
-            Open& o = open_[k];
-            o.colStart = static_cast<int64_t>(c + k) * kPicSide;
-            o.cx = pixelX(col0_ + c + k, view_);
-            o.npend = 0;
-            b.cx[k] = o.cx;
-            b.col[k] = &col_[k];
-            b.out[k] = out_ + o.colStart;
+            const int64_t colStart = static_cast<int64_t>(c + k) * kPicSide;
+            b.cx[k] = pixelX(col0_ + c + k, view_);
+            b.at[k] = colStart;
+            b.out[k] = out_ + colStart;
         }
-        nopen_ = static_cast<size_t>(n);
-        cur_ = 0;
         if (scan_) {
             // Alone (see pairs_).
-            const int row = kernel_detail::firstStep0Fault(open_[0].cx, ys_, lim_);
+            const int row = kernel_detail::firstStep0Fault(b.cx[0], ys_, lim_);
             if (row >= 0) {
-                const int64_t q = open_[0].colStart + (kPicSide - 1 - row);
+                const int64_t q = b.at[0] + (kPicSide - 1 - row);
                 step0Fault_ = q;
                 cut(q);
                 lo = static_cast<size_t>(row) + 1;
@@ -145,24 +180,8 @@ private:
         bool goOn = false;
         const size_t perCol = groups_ / b.cols * kLanes;  // rows of a column in a batch
         for (size_t r0 = lo; r0 < kPicSide; r0 += perCol) {
-            const uint64_t pending = OpenRows(b, kPicSide - r0, groups_, chunk_, ys_, r0, opening_,
-                                              openingEnd_, cycles_, lim_, goOn);
-            // Lanes of each column in this batch (the last may be short), and
-            // the rows of them inside the column.
-            const size_t lanes = std::min((kPicSide - r0 + kLanes - 1) / kLanes * kLanes, perCol);
-            const size_t valid = std::min(kPicSide - r0, lanes);
-            for (int k = 0; k < n; ++k) {
-                uint64_t bits = pending >> (k * lanes);
-                if (valid < 64) {
-                    bits &= (uint64_t{1} << valid) - 1;
-                }
-                for (; bits != 0; bits &= bits - 1) {
-                    const auto row = r0 + hwy::Num0BitsBelowLS1Bit_Nonzero64(bits);
-                    if (col_[k].cnt[row] < budget_) {
-                        open_[k].pend[open_[k].npend++] = static_cast<int16_t>(row);
-                    }  // else its count, rep + 1, is written and final
-                }
-            }
+            OpenRows(b, kPicSide - r0, groups_, chunk_, ys_, r0, opening_, openingEnd_, cycles_,
+                     lim_, goOn);
         }
     }
 
@@ -182,10 +201,14 @@ private:
     int32_t* out_;
     int64_t end_;
     int nextCol_ = 0;
-    Column col_[2];
-    Open open_[2];
-    size_t nopen_ = 0;  // columns open
-    size_t cur_ = 0;    // the open column whose pixels are being taken
+    Queue queue_;
+    size_t nopen_ = 0;   // columns open, each with its region of queue_
+    size_t region_ = 0;  // the region being handed out
+    // What is left of it: [head_, stop_), taken from the front, or from the
+    // back in sweep order.
+    size_t head_ = 0;
+    size_t stop_ = 0;
+    bool sweepOrder_;
     bool exhausted_ = false;
     int64_t step0Fault_ = -1;
 };
@@ -216,12 +239,6 @@ const double* RowsOf(const View& view) {
         rows.valid = true;
     }
     return rows.ys;
-}
-
-// Output index of sweep position q.
-int64_t OutIndex(int64_t q) {
-    const int64_t c = q / kPicSide;
-    return c * kPicSide + (kPicSide - 1 - (q - c * kPicSide));
 }
 
 }  // namespace
