@@ -217,14 +217,21 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
     }
     size_t groups = inFlight;
     uint64_t chunks = 0;
+    // Whether a lane escaped in the last chunk. Where chunks may count in
+    // their loop (CountsInLoop), one after a chunk without escapes stores
+    // rows instead: most likely no lane escapes again (pixels that run their
+    // whole budget, or until they repeat), and rows that prove it need no
+    // counting, which makes that loop the faster one.
+    bool escapes = true;
     while (live > 0) {
         if (feed.exhausted() && live <= (groups - 1) * kLanes) {
             Pack(s, groups, live);
         }
         // The cycle check at every other chunk end.
         const bool check = w.cycles && (chunks++ & 1) == 0;
-        const uint64_t finished =
-            RunGroups(groups, w.chunk, w.countsInLoop, s, w.lim, w.budget, feed.opening(), check);
+        const uint64_t finished = RunGroups(groups, w.chunk, w.countsInLoop && escapes, s, w.lim,
+                                            w.budget, feed.opening(), check);
+        escapes = false;
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
             const int64_t at = s.at[i];
@@ -248,6 +255,7 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
                 }
             } else {
                 w.out[at] = static_cast<int32_t>(s.cnt[i]);
+                escapes = escapes || s.cnt[i] < w.budget;
             }
             if (!feed.take(s, i)) {
                 SetIdle(s, i);
