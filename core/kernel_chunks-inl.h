@@ -510,7 +510,9 @@ HWY_INLINE uint64_t RunGroups(size_t groups, size_t chunk, bool inLoop, Slots& s
                               int64_t budget, int64_t opening, bool cycles) {
     return WithChunk(chunk, [&](auto C) {
         return WithGroups(groups, [&](auto G) {
-            if constexpr (kCountByBits && G() <= kMostCountingGroups) {
+            // Counting in the loop goes with more than 4 groups in flight, and
+            // so with chunks of kLongChunk steps (ChunkFor).
+            if constexpr (kCountByBits && G() <= kMostCountingGroups && C() == kLongChunk) {
                 if (inLoop) {
                     return RunChunk<G(), C(), true>(s, lim, budget, opening, cycles);
                 }
