@@ -186,10 +186,7 @@ void Pack(Slots& s, size_t& groups, size_t live) {
     for (size_t i = 0; i < groups * kLanes; ++i) {
         if (s.at[i] >= 0) {
             if (i != to) {
-                s.x[to] = s.x[i], s.y[to] = s.y[i], s.diff[to] = s.diff[i];
-                s.cx[to] = s.cx[i], s.cy[to] = s.cy[i];
-                s.cnt[to] = s.cnt[i], s.at[to] = s.at[i];
-                s.sx[to] = s.sx[i], s.sy[to] = s.sy[i];
+                CopyPixel(s, to, s, i);
                 SetIdle(s, i);
             }
             ++to;

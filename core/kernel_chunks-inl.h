@@ -34,27 +34,47 @@ namespace {
 
 // ---------------------------------------------------------------- opening
 
-// The pixels still running after the opening of the open columns, with
-// their state: what the refill takes its pixels from. Column k of the batch
-// appends to region k, from index k * kRegion on, in ascending rows; each
-// region has room for a whole column and one vector written past its last
-// pixel.
-struct Queue {
-    static constexpr size_t kRegion = kPicSide + kLanes;
-    static constexpr size_t kCap = 2 * kRegion;
-    alignas(64) double x[kCap];
-    alignas(64) double y[kCap];
-    alignas(64) double diff[kCap];  // x*x - y*y
-    alignas(64) double cx[kCap];
-    alignas(64) double cy[kCap];
-    // The z the cycle check saved (NaN: none yet), as the refill keeps it.
-    alignas(64) double sx[kCap];
-    alignas(64) double sy[kCap];
-    // Steps done without escaping.
-    alignas(64) int64_t cnt[kCap];
+// The state of N pixels still running, one entry each: what the refill's
+// lanes carry between chunks (Slots) and what the queue of pixels left by
+// the opening holds (Queue).
+template <size_t N>
+struct Pixels {
+    alignas(64) double x[N];
+    alignas(64) double y[N];
+    alignas(64) double diff[N];  // x*x - y*y
+    alignas(64) double cx[N];
+    alignas(64) double cy[N];
+    alignas(64) int64_t cnt[N];  // steps done without escaping
+    // The z the cycle check compares with; NaN (equal to nothing) until the
+    // pixel has saved one.
+    alignas(64) double sx[N];
+    alignas(64) double sy[N];
     // Where the pixel's count goes: column * 801 + row, from the block's
-    // first column.
-    alignas(64) int64_t at[kCap];
+    // first column; -1 for a lane without a pixel.
+    alignas(64) int64_t at[N];
+};
+
+// Entry i of `to` becomes entry j of `from`.
+template <size_t N, size_t K>
+HWY_INLINE void CopyPixel(Pixels<N>& to, size_t i, const Pixels<K>& from, size_t j) {
+    to.x[i] = from.x[j];
+    to.y[i] = from.y[j];
+    to.diff[i] = from.diff[j];
+    to.cx[i] = from.cx[j];
+    to.cy[i] = from.cy[j];
+    to.cnt[i] = from.cnt[j];
+    to.sx[i] = from.sx[j];
+    to.sy[i] = from.sy[j];
+    to.at[i] = from.at[j];
+}
+
+// The pixels still running after the opening of the open columns: what the
+// refill takes its pixels from. Column k of the batch appends to region k,
+// from index k * kRegion on, in ascending rows; each region has room for a
+// whole column and one vector written past its last pixel.
+inline constexpr size_t kQueueRegion = kPicSide + kLanes;
+struct Queue : Pixels<2 * kQueueRegion> {
+    static constexpr size_t kRegion = kQueueRegion;
     size_t size[2];  // pixels in each region
 };
 
@@ -264,22 +284,9 @@ HWY_INLINE void OpenRows(const Batch& b, size_t rows, size_t groups, size_t chun
 // ----------------------------------------------------------------- refill
 
 // Lane state between chunks, one entry per slot.
-struct Slots {
-    alignas(64) double x[kSlots];
-    alignas(64) double y[kSlots];
-    alignas(64) double diff[kSlots];  // x*x - y*y
-    alignas(64) double cx[kSlots];
-    alignas(64) double cy[kSlots];
-    alignas(64) int64_t cnt[kSlots];
-    // The z the cycle check compares with; NaN (equal to nothing) until the
-    // lane's pixel has saved one.
-    alignas(64) double sx[kSlots];
-    alignas(64) double sy[kSlots];
-    // Where the pixel's count goes (Queue::at), -1: idle. Between chunks
-    // every lane with a pixel iterates: one that escaped or finished was
-    // handed its next pixel or set idle at the end of the chunk.
-    alignas(64) int64_t at[kSlots];
-};
+// Between chunks every lane with a pixel iterates: one that escaped or
+// finished was handed its next pixel or set idle at the end of the chunk.
+struct Slots : Pixels<kSlots> {};
 
 HWY_INLINE Group LoadGroup(const Slots& s, size_t g) {
     const D d;

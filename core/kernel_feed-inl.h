@@ -97,17 +97,7 @@ public:
         if (head_ == stop_ && !nextRegion()) {
             return false;
         }
-        const Queue& u = queue_;
-        const size_t h = sweepOrder_ ? --stop_ : head_++;
-        s.x[i] = u.x[h];
-        s.y[i] = u.y[h];
-        s.diff[i] = u.diff[h];
-        s.cx[i] = u.cx[h];
-        s.cy[i] = u.cy[h];
-        s.cnt[i] = u.cnt[h];
-        s.sx[i] = u.sx[h];
-        s.sy[i] = u.sy[h];
-        s.at[i] = u.at[h];
+        CopyPixel(s, i, queue_, sweepOrder_ ? --stop_ : head_++);
         return true;
     }
 
@@ -142,14 +132,10 @@ private:
     // Keeps, in order, the queued pixels of [from, to) before end();
     // returns the end of those kept.
     size_t keepBefore(size_t from, size_t to) {
-        Queue& u = queue_;
         size_t k = from;
         for (size_t h = from; h < to; ++h) {
-            if (OutIndex(u.at[h]) < end_) {
-                u.x[k] = u.x[h], u.y[k] = u.y[h], u.diff[k] = u.diff[h];
-                u.cx[k] = u.cx[h], u.cy[k] = u.cy[h], u.sx[k] = u.sx[h], u.sy[k] = u.sy[h];
-                u.cnt[k] = u.cnt[h], u.at[k] = u.at[h];
-                ++k;
+            if (OutIndex(queue_.at[h]) < end_) {
+                CopyPixel(queue_, k++, queue_, h);
             }
         }
         return k;
