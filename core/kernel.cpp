@@ -17,8 +17,8 @@
 //     whose pixel escaped or ran out of steps idles until the chunk ends,
 //     then writes its count and takes the next pixel, which may come from
 //     the next column. At every other chunk end a running lane's z is
-//     compared with a z it saved earlier (see "Exact cycles" in
-//     kernel_chunks-inl.h): an exact repeat means that the orbit cycles and
+//     compared with a z it saved earlier (see "exact cycles" in
+//     kernel_step-inl.h): an exact repeat means that the orbit cycles and
 //     never escapes, and the pixel is done. A chunk either tests and counts
 //     at every step or stores each step's |z|^2 and counts from those rows
 //     at its end, whichever the machine runs faster (CountsInLoop).

@@ -1,6 +1,6 @@
 // The two phases of a column: the opening, rows side by side in vectors, and
-// the refill's chunks, lanes with a pixel each, with the exact cycle check.
-// Included once per target by kernel.cpp.
+// the refill's chunks, lanes with a pixel each. Included once per target
+// by kernel.cpp.
 #if defined(QUARLO_CORE_KERNEL_CHUNKS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef QUARLO_CORE_KERNEL_CHUNKS_INL_H_
 #undef QUARLO_CORE_KERNEL_CHUNKS_INL_H_
@@ -152,10 +152,10 @@ struct Batch {
 // step (rows of r, see StepRow), for as long as every lane surely runs, up to
 // `end` steps (the budget, or `steps` for none): neighbouring pixels tend to
 // run long together, and a lane kept here costs no hand-over to the refill.
-// With `cycles`, the end of each stretch applies the refill's cycle check
-// (the same saved z, Brent's schedule), and a lane found cycling gets the
-// budget as its count. Writes the counts of rows below 801, and appends the
-// lanes still running short of the budget to the batch's queue.
+// With `cycles`, the stretches apply the cycle check, and a lane found
+// cycling gets the budget as its count. Writes the counts of rows below 801,
+// and appends the lanes still running short of the budget to the batch's
+// queue.
 //
 // goOn: on entry, whether to start without the tested steps (a batch nearby
 // ran its whole opening in every lane, so this one most likely will too);
@@ -312,37 +312,6 @@ HWY_INLINE void StoreGroup(const Group& v, Slots& s, size_t g, bool withZ) {
     hn::Store(v.cnt, DI(), s.cnt + o);
 }
 
-// Exact cycles. Call two finite states (x, y) alike when they are equal
-// under ==: the same bits, except that a coordinate may be -0 on one side
-// and +0 on the other. Alike states step to alike states with the same
-// escape test: x*x and y*y do not see the sign of a zero, so
-// x' = (x*x - y*y) + cx has the same bits on both sides; (x + x) * y has the
-// same bits, or is a zero on both sides (when x or y is a zero), so
-// y' = (x + x) * y + cy has the same bits, or is a zero on both sides (when
-// cy is a zero too); and r = x'*x' + y'*y' has the same bits. A running lane
-// is finite: its last r was at most lim <= kLimFast. So if a lane's z after
-// step b is alike to its z after an earlier step a, and it has not escaped
-// through step b, every later step has the same r as the step b - a before
-// it: the lane never escapes, and its count is rep + 1 (the counter fault
-// when rep is 2147483647) however many steps are left. No tolerance: only
-// == on both coordinates.
-//
-// Comparing only at chunk ends costs nothing per step. The refill compares
-// at every other chunk end (2C steps apart for a lane, C the chunk's steps, at a phase
-// of its own), x first. The saved z is replaced, after the comparison, at
-// the first check at or after the steps run since the opening (o; cnt - o is
-// a multiple of C) reach a power of two, as in Brent's cycle
-// finding: the z saved after step o + 2^j (or up to 2C steps
-// later) is compared at the checks up to step o + 2^(j+1), which covers
-// every multiple of lcm(p, 2C) steps up to about 2^j. An orbit that
-// enters a cycle of period p at step m is thus caught by about step
-// o + 4 * max(m, lcm(p, 2C)). The opening's stretches compare at
-// every other end too, and save at the powers of two themselves. Which
-// checks find a cycle changes only how soon a pixel stops, never its count:
-// an exact repeat means the budget, as running it out would. Comparing at
-// every other chunk end balances the check's cost on views where no orbit
-// repeats against how soon inside pixels stop.
-
 // Whether the refill's chunks count in their loop (Step: a compare under
 // the running mask and an add under it, each step) rather than storing rows
 // of r and counting them afterwards. The choice goes with the groups in
@@ -487,23 +456,10 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
         M full = hn::RebindMask(d, hn::Not(hn::Lt(v.cnt, budget)));
         if (cycles) {
             const size_t o = g * kLanes;
-            // Compared before the save below, or z would meet itself. Only a
-            // lane that has not escaped through this step can cycle. x alone
-            // first: an equal x is rare.
             const V x = zStored ? hn::Load(d, s.x + o) : v.x;
             const V y = zStored ? hn::Load(d, s.y + o) : v.y;
-            const M sameX = hn::And(v.act, hn::Eq(x, hn::Load(d, s.sx + o)));
-            if (!hn::AllFalse(d, sameX)) {
-                full = hn::Or(full, hn::And(sameX, hn::Eq(y, hn::Load(d, s.sy + o))));
-            }
-            // Save where a power of two lies in (run - 2C, run]:
-            // where run has a bit above the highest of before = run -
-            // 2C (or before <= 0).
-            const VI run = hn::Sub(v.cnt, opening);
-            const VI before = hn::Sub(run, hn::Set(di, static_cast<int64_t>(2 * C)));
-            const M save = hn::RebindMask(d, hn::Gt(hn::AndNot(before, run), before));
-            hn::BlendedStore(x, save, d, s.sx + o);
-            hn::BlendedStore(y, save, d, s.sy + o);
+            full = hn::Or(full, Repeats(x, y, v.act, SavesAt<C>(hn::Sub(v.cnt, opening)), s.sx + o,
+                                        s.sy + o));
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
         StoreGroup(v, s, g, !zStored);

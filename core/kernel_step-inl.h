@@ -260,8 +260,7 @@ HWY_INLINE void CountAllRows(const double (*rows)[W], size_t len, double lim, Gr
     const DI di;
     const hn::RebindToUnsigned<D> du;
     using VU = hn::Vec<decltype(du)>;
-    const VI limBits =
-        hn::Set(di, lim >= 0.0 ? std::bit_cast<int64_t>(lim + 0.0) : int64_t{-1});
+    const VI limBits = hn::Set(di, lim >= 0.0 ? std::bit_cast<int64_t>(lim + 0.0) : int64_t{-1});
     const VU sign = hn::Set(du, uint64_t{1} << 63);
     VU past[G];
     EachGroup(gs, [&](Group&, size_t g) { past[g] = hn::Zero(du); });
@@ -279,52 +278,64 @@ HWY_INLINE void CountAllRows(const double (*rows)[W], size_t len, double lim, Gr
         const VI word = hn::BitCast(di, hn::ShiftRight<1>(past[g]));
         const VI lowest = hn::And(word, hn::Sub(hn::Zero(di), word));
         const VI exponent = hn::ShiftRight<52>(hn::BitCast(di, hn::ConvertTo(d, lowest)));
-        const VI ran = hn::IfThenElse(hn::Eq(lowest, hn::Zero(di)), whole,
-                                      hn::Add(exponent, fromExponent));
+        const VI ran =
+            hn::IfThenElse(hn::Eq(lowest, hn::Zero(di)), whole, hn::Add(exponent, fromExponent));
         v.cnt = hn::Add(v.cnt, ran);
     });
 }
 
-// The opening's cycle check at the end of a stretch, `run` steps past the
-// opening (run > 0, a multiple of the stretch's `chunk` steps), against the
-// z saved at sx, sy (NaN: none yet), as the refill does at its chunk ends:
-// compare at every other end, x first (an equal x without an equal y is
-// rare), then save z when run is a power of two. Comparing every other
-// stretch halves the check's cost; the comparisons still cover every
-// distance that is a multiple of 2 * chunk steps, so every cycle is still
-// found, at most a stretch later. Only a lane of act can cycle; one found
-// cycling gets `cycled` as its count. Returns whether any was found: the
-// batch then ends.
-template <size_t G>
-HWY_INLINE bool StretchCycles(Group (&gs)[G], int64_t run, size_t chunk, double* sx, double* sy,
-                              VI cycled) {
-    const D d;
+// ------------------------------------------------------------ exact cycles
+//
+// Call two finite states (x, y) alike when they are equal under ==: the
+// same bits, except that a coordinate may be -0 on one side and +0 on the
+// other. Alike states step to alike states with the same escape test: x*x
+// and y*y do not see the sign of a zero, so x' = (x*x - y*y) + cx has the
+// same bits on both sides; (x + x) * y has the same bits, or is a zero on
+// both sides (when x or y is a zero), so y' = (x + x) * y + cy has the same
+// bits, or is a zero on both sides (when cy is a zero too); and
+// r = x'*x' + y'*y' has the same bits. A running lane is finite: its last r
+// was at most lim <= kLimFast. So if a lane's z after step b is alike to its
+// z after an earlier step a, and it has not escaped through step b, every
+// later step has the same r as the step b - a before it: the lane never
+// escapes, and its count is rep + 1 (the counter fault when rep is
+// 2147483647) however many steps are left. No tolerance: only == on both
+// coordinates.
+//
+// Comparing only at the ends of chunks (the refill's, or the opening's
+// stretches, C steps each) costs nothing per step. Both phases check at
+// every other end, 2C steps apart for a lane (in the refill at a phase of
+// its own), and only lanes that ran the whole chunk. After the comparison
+// the saved z is replaced at the first check at or after the steps run
+// since the opening (o; cnt - o is a multiple of C) reach a power of two,
+// as in Brent's cycle finding: the z saved after step o + 2^j (or up to 2C
+// steps later) is compared at the checks up to step o + 2^(j+1), which
+// covers every multiple of lcm(p, 2C) steps up to about 2^j. An orbit that
+// enters a cycle of period p at step m is thus caught by about step
+// o + 4 * max(m, lcm(p, 2C)). Which checks find a cycle changes only how
+// soon a pixel stops, never its count: an exact repeat means the budget, as
+// running it out would. Checking at every other end balances the check's
+// cost on views where no orbit repeats against how soon inside pixels stop.
+
+// The lanes whose saved z a check replaces, `run` steps past the opening:
+// those where a power of two lies in (run - 2C, run], that is, where run
+// has a bit above the highest of before = run - 2C (or before <= 0).
+template <size_t C>
+HWY_INLINE M SavesAt(VI run) {
     const DI di;
-    if (run % static_cast<int64_t>(2 * chunk) == 0) {
-        M xs = hn::FirstN(d, 0);
-        EachGroup(gs, [&](Group& v, size_t g) {
-            xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
-        });
-        if (!hn::AllFalse(d, xs)) {
-            M found = hn::FirstN(d, 0);
-            EachGroup(gs, [&](Group& v, size_t g) {
-                const M c = hn::And(v.act, hn::And(hn::Eq(v.x, hn::Load(d, sx + g * kLanes)),
-                                                   hn::Eq(v.y, hn::Load(d, sy + g * kLanes))));
-                v.cnt = hn::IfThenElse(hn::RebindMask(di, c), cycled, v.cnt);
-                found = hn::Or(found, c);
-            });
-            if (!hn::AllFalse(d, found)) {
-                return true;
-            }
-        }
-    }
-    if ((run & (run - 1)) == 0) {
-        EachGroup(gs, [&](Group& v, size_t g) {
-            hn::Store(v.x, d, sx + g * kLanes);
-            hn::Store(v.y, d, sy + g * kLanes);
-        });
-    }
-    return false;
+    const VI before = hn::Sub(run, hn::Set(di, static_cast<int64_t>(2 * C)));
+    return hn::RebindMask(D(), hn::Gt(hn::AndNot(before, run), before));
+}
+
+// The cycle check of one vector: returns the lanes of `ran` (those that ran
+// the whole chunk) whose z is alike to the z saved at sx, sy (NaN: none
+// yet), then saves z in the lanes of `save` (SavesAt): after the
+// comparison, or z would meet itself.
+HWY_INLINE M Repeats(V x, V y, M ran, M save, double* sx, double* sy) {
+    const D d;
+    const M found = hn::And(hn::And(ran, hn::Eq(x, hn::Load(d, sx))), hn::Eq(y, hn::Load(d, sy)));
+    hn::BlendedStore(x, save, d, sx);
+    hn::BlendedStore(y, save, d, sy);
+    return found;
 }
 
 #undef QUARLO_KERNEL_STEP_ASM
@@ -434,15 +445,30 @@ struct CycleCheck {
     double* sy;
 };
 
+// The cycle check at the end of a stretch `run` steps past the opening (a
+// multiple of 2C): a lane found cycling gets `cycled` as its count. Returns
+// whether any was found: the batch then ends.
+template <size_t G, size_t C>
+HWY_INLINE bool StretchRepeats(Group (&gs)[G], int64_t run, double* sx, double* sy, VI cycled) {
+    const M save = SavesAt<C>(hn::Set(DI(), run));
+    M found = hn::FirstN(D(), 0);
+    EachGroup(gs, [&](Group& v, size_t g) {
+        const M c = Repeats(v.x, v.y, v.act, save, sx + g * kLanes, sy + g * kLanes);
+        v.cnt = hn::IfThenElse(hn::RebindMask(DI(), c), cycled, v.cnt);
+        found = hn::Or(found, c);
+    });
+    return !hn::AllFalse(D(), found);
+}
+
 // `first` steps (0 to kOpening + C - 1) of the groups, every lane running
 // and with the same count at the start, then stretches of C steps with no
 // test per step (rows of r) for as long as every lane surely still runs
 // after the last one, and at most `most` steps in all (first plus a
 // multiple of C); returns the steps run. Counts and running lanes are then
 // as after as many Steps. While every lane runs, all share one count, kept
-// in a scalar. With check.on, the end of each stretch past the opening
-// applies the refill's cycle check (the same saved z, Brent's schedule): a
-// lane found cycling gets check.end as its count, and the stretches end.
+// in a scalar. With check.on, the end of every other stretch past the
+// opening applies the cycle check (StretchRepeats): a lane found cycling
+// gets check.end as its count, and the stretches end.
 template <size_t G, size_t C>
 HWY_INLINE size_t Stretches(Group (&gs)[G], size_t first, size_t most, double limS,
                             const CycleCheck& check) {
@@ -485,9 +511,9 @@ HWY_INLINE size_t Stretches(Group (&gs)[G], size_t first, size_t most, double li
         const int64_t ran = check.before + static_cast<int64_t>(done) - check.opening;
         // done is added to every count below: a lane found cycling gets end
         // in all.
-        if (check.on && ran > 0 &&
-            StretchCycles(gs, ran, C, check.sx, check.sy,
-                          hn::Set(di, check.end - static_cast<int64_t>(done)))) {
+        if (check.on && ran > 0 && ran % static_cast<int64_t>(2 * C) == 0 &&
+            StretchRepeats<G, C>(gs, ran, check.sx, check.sy,
+                                 hn::Set(di, check.end - static_cast<int64_t>(done)))) {
             break;
         }
         len = C;
@@ -507,8 +533,7 @@ HWY_INLINE size_t Stretches(Group (&gs)[G], size_t first, size_t most, double li
     if constexpr (kCountByBits) {
         CountAllRows(rows, len, limS, gs);
         const VI counted = hn::Set(di, check.before + static_cast<int64_t>(done));
-        EachGroup(gs,
-                  [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
+        EachGroup(gs, [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
     } else {
         const V lim = hn::Set(d, limS);
         EachGroup(gs, [&](Group& v, size_t g) {
