@@ -145,6 +145,41 @@ struct Batch {
     Queue* queue;     // where the lanes still running go
 };
 
+// Appends the lanes of `more` of v to region k of q: z, c, the count, the
+// saved z of the cycle check (sx, sy: the group's) and the output indices
+// from `at` on.
+HWY_INLINE void Enqueue(Queue& q, size_t k, const Group& v, M more, const double* sx,
+                        const double* sy, int64_t at) {
+    const D d;
+    const size_t t = k * Queue::kRegion + q.size[k];
+    PutLanes(v.x, more, q.x + t);
+    PutLanes(v.y, more, q.y + t);
+    PutLanes(v.diff, more, q.diff + t);
+    PutLanes(v.cx, more, q.cx + t);
+    PutLanes(v.cy, more, q.cy + t);
+    PutLanes(hn::Load(d, sx), more, q.sx + t);
+    PutLanes(hn::Load(d, sy), more, q.sy + t);
+    PutLanes(v.cnt, more, q.cnt + t);
+    PutLanes(hn::Iota(DI(), at), more, q.at + t);
+    q.size[k] += hn::CountTrue(d, more);
+}
+
+// Writes the counts of rows r .. r + kLanes - 1 that lie below 801 to
+// outCol. Counts here are at most rep + 1: the low half of each lane.
+HWY_INLINE void StoreCounts(VI cnt, int32_t* outCol, size_t r) {
+    const hn::Rebind<int32_t, D> di32;
+    const auto counts = hn::BitCast(
+        di32,
+        hn::TruncateTo(hn::Rebind<uint32_t, D>(), hn::BitCast(hn::RebindToUnsigned<D>(), cnt)));
+    if (r + kLanes <= kPicSide) {
+        hn::StoreU(counts, di32, outCol + r);
+    } else {
+        int32_t tmp[kLanes];
+        hn::StoreU(counts, di32, tmp);
+        std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
+    }
+}
+
 // Runs rows r0 .. r0 + G / b.cols * kLanes - 1 of each column of b (ys is
 // padded past row 800) for up to `steps` steps, stopping once every lane has
 // escaped. A full batch (`full`: as many groups as are in flight) whose lanes
@@ -223,17 +258,12 @@ HWY_NOINLINE QUARLO_FLATTEN void OpenBatch(const Batch& b, const double* ys, siz
             Stretches<G, C>(gs, steps - i, static_cast<size_t>(end - n), limS, check);
         }
     }
-    const hn::RebindToUnsigned<D> du;
-    const hn::Rebind<uint32_t, D> du32;
-    const hn::Rebind<int32_t, D> di32;
     bool ranOpening = full;
     const VI opened = hn::Set(di, static_cast<int64_t>(steps));
     const VI budget = hn::Set(di, b.budget);
-    Queue& q = *b.queue;
     auto finish = [&](Group& v, size_t g) {
         const size_t k = g / per;
         const size_t r = r0 + (g - k * per) * kLanes;
-        int32_t* outCol = b.out[k];
         M more = hn::And(v.act, hn::RebindMask(d, hn::Lt(v.cnt, budget)));
         if (r + kLanes > kPicSide) {
             // Rows past 800 escape at step 0 (RowsOf); a region holds 801.
@@ -241,27 +271,10 @@ HWY_NOINLINE QUARLO_FLATTEN void OpenBatch(const Batch& b, const double* ys, siz
         }
         // Most batches of the start view's outer parts have escaped by now.
         if (!hn::AllFalse(d, more)) {
-            const size_t t = k * Queue::kRegion + q.size[k];
-            PutLanes(v.x, more, q.x + t);
-            PutLanes(v.y, more, q.y + t);
-            PutLanes(v.diff, more, q.diff + t);
-            PutLanes(v.cx, more, q.cx + t);
-            PutLanes(v.cy, more, q.cy + t);
-            PutLanes(hn::Load(d, sx + g * kLanes), more, q.sx + t);
-            PutLanes(hn::Load(d, sy + g * kLanes), more, q.sy + t);
-            PutLanes(v.cnt, more, q.cnt + t);
-            PutLanes(hn::Iota(di, b.at[k] + static_cast<int64_t>(r)), more, q.at + t);
-            q.size[k] += hn::CountTrue(d, more);
+            Enqueue(*b.queue, k, v, more, sx + g * kLanes, sy + g * kLanes,
+                    b.at[k] + static_cast<int64_t>(r));
         }
-        // Counts here are at most rep + 1: the low half of each lane.
-        const auto counts = hn::BitCast(di32, hn::TruncateTo(du32, hn::BitCast(du, v.cnt)));
-        if (r + kLanes <= kPicSide) {
-            hn::StoreU(counts, di32, outCol + r);
-        } else {
-            int32_t tmp[kLanes];
-            hn::StoreU(counts, di32, tmp);
-            std::copy(tmp, tmp + (r < kPicSide ? kPicSide - r : 0), outCol + r);
-        }
+        StoreCounts(v.cnt, b.out[k], r);
         ranOpening = ranOpening && hn::AllFalse(di, hn::Lt(v.cnt, opened));
     };
     EachGroup(gs, finish);
