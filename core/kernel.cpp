@@ -88,6 +88,10 @@ inline int firstStep0Fault(double x, const double* ys, double lim) {
     return -1;
 }
 
+// Lane-steps that the refill's chunks of every target ran on this thread,
+// idle lanes included (see refillLaneSteps).
+inline thread_local uint64_t refillLaneSteps = 0;
+
 // This CPU's vendor and family, from cpuid; an unknown CPU elsewhere.
 inline Cpu thisCpu() {
     Cpu cpu;
@@ -214,6 +218,7 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
     }
     size_t groups = inFlight;
     uint64_t chunks = 0;
+    uint64_t laneSteps = 0;
     // Whether a lane escaped in the last chunk. Where chunks may count in
     // their loop (CountsInLoop), one after a chunk without escapes stores
     // rows instead: most likely no lane escapes again (pixels that run their
@@ -228,6 +233,7 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
         const bool check = w.cycles && (chunks++ & 1) == 0;
         const uint64_t finished = RunGroups(groups, w.chunk, w.countsInLoop && escapes, s, w.lim,
                                             w.budget, feed.opening(), check);
+        laneSteps += groups * kLanes * w.chunk;
         escapes = false;
         for (uint64_t done = finished; done != 0; done &= done - 1) {
             const size_t i = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(done));
@@ -260,6 +266,7 @@ int64_t Refill(const RefillSweep& w, size_t inFlight, Feed& feed) {
             }
         }
     }
+    kernel_detail::refillLaneSteps += laneSteps;
     return counterFault;
 }
 
@@ -397,6 +404,10 @@ int groupsInFlightFor(bool avx512, const Cpu& cpu) {
 
 const char* kernelTargetName() {
     return HWY_DYNAMIC_DISPATCH(KernelTargetNameImpl)();
+}
+
+uint64_t refillLaneSteps() {
+    return kernel_detail::refillLaneSteps;
 }
 
 size_t kernelLanes() {

@@ -19,6 +19,11 @@ const char* kernelTargetName();
 SweepFault computeColumnsWithoutCycleCheck(const View& view, double lim, int32_t rep, int col0,
                                            int ncols, int32_t* out);
 
+// Lane-steps that the kernel's refill has run on this thread so far, idle
+// lanes included, on every target: how much work a sweep took, for tests
+// of the order in which it starts its pixels.
+uint64_t refillLaneSteps();
+
 // Doubles per vector of the target computeColumns runs on right now.
 size_t kernelLanes();
 
