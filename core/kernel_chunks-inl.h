@@ -471,8 +471,11 @@ HWY_NOINLINE QUARLO_FLATTEN uint64_t RunChunk(Slots& s, double limS, int64_t bud
             const size_t o = g * kLanes;
             const V x = zStored ? hn::Load(d, s.x + o) : v.x;
             const V y = zStored ? hn::Load(d, s.y + o) : v.y;
-            full = hn::Or(full, Repeats(x, y, v.act, SavesAt<C>(hn::Sub(v.cnt, opening)), s.sx + o,
-                                        s.sy + o));
+            // Compared before the save, or z would meet itself.
+            full = hn::Or(full, SameZ(x, y, v.act, s.sx + o, s.sy + o));
+            const M save = SavesAt<C>(hn::Sub(v.cnt, opening));
+            hn::BlendedStore(x, save, d, s.sx + o);
+            hn::BlendedStore(y, save, d, s.sy + o);
         }
         v.cnt = hn::IfThenElse(hn::RebindMask(di, full), budget, v.cnt);
         StoreGroup(v, s, g, !zStored);

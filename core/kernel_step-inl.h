@@ -326,16 +326,11 @@ HWY_INLINE M SavesAt(VI run) {
     return hn::RebindMask(D(), hn::Gt(hn::AndNot(before, run), before));
 }
 
-// The cycle check of one vector: returns the lanes of `ran` (those that ran
-// the whole chunk) whose z is alike to the z saved at sx, sy (NaN: none
-// yet), then saves z in the lanes of `save` (SavesAt): after the
-// comparison, or z would meet itself.
-HWY_INLINE M Repeats(V x, V y, M ran, M save, double* sx, double* sy) {
+// The lanes of `ran` (those that ran the whole chunk) whose z is alike to
+// the z saved at sx, sy (NaN: none yet).
+HWY_INLINE M SameZ(V x, V y, M ran, const double* sx, const double* sy) {
     const D d;
-    const M found = hn::And(hn::And(ran, hn::Eq(x, hn::Load(d, sx))), hn::Eq(y, hn::Load(d, sy)));
-    hn::BlendedStore(x, save, d, sx);
-    hn::BlendedStore(y, save, d, sy);
-    return found;
+    return hn::And(hn::And(ran, hn::Eq(x, hn::Load(d, sx))), hn::Eq(y, hn::Load(d, sy)));
 }
 
 #undef QUARLO_KERNEL_STEP_ASM
@@ -446,18 +441,38 @@ struct CycleCheck {
 };
 
 // The cycle check at the end of a stretch `run` steps past the opening (a
-// multiple of 2C): a lane found cycling gets `cycled` as its count. Returns
-// whether any was found: the batch then ends.
+// multiple of 2C), where every lane shares run: a lane found cycling gets
+// `cycled` as its count. Returns whether any was found: the batch then
+// ends. The x of all groups are compared first, and y only where an x is
+// equal, which is rare. This shape matters with AVX2's 16 registers: with
+// both compared in every group, or the saves under a mask, the compiler
+// kept a count of the batch's last stretch in memory, a store and a reload
+// every row (3 points of the boundary view).
 template <size_t G, size_t C>
 HWY_INLINE bool StretchRepeats(Group (&gs)[G], int64_t run, double* sx, double* sy, VI cycled) {
-    const M save = SavesAt<C>(hn::Set(DI(), run));
-    M found = hn::FirstN(D(), 0);
+    const D d;
+    M xs = hn::FirstN(d, 0);
     EachGroup(gs, [&](Group& v, size_t g) {
-        const M c = Repeats(v.x, v.y, v.act, save, sx + g * kLanes, sy + g * kLanes);
-        v.cnt = hn::IfThenElse(hn::RebindMask(DI(), c), cycled, v.cnt);
-        found = hn::Or(found, c);
+        xs = hn::Or(xs, hn::And(v.act, hn::Eq(v.x, hn::Load(d, sx + g * kLanes))));
     });
-    return !hn::AllFalse(D(), found);
+    if (!hn::AllFalse(d, xs)) {
+        M found = hn::FirstN(d, 0);
+        EachGroup(gs, [&](Group& v, size_t g) {
+            const M c = SameZ(v.x, v.y, v.act, sx + g * kLanes, sy + g * kLanes);
+            v.cnt = hn::IfThenElse(hn::RebindMask(DI(), c), cycled, v.cnt);
+            found = hn::Or(found, c);
+        });
+        if (!hn::AllFalse(d, found)) {
+            return true;
+        }
+    }
+    if (!hn::AllFalse(d, SavesAt<C>(hn::Set(DI(), run)))) {
+        EachGroup(gs, [&](Group& v, size_t g) {
+            hn::Store(v.x, d, sx + g * kLanes);
+            hn::Store(v.y, d, sy + g * kLanes);
+        });
+    }
+    return false;
 }
 
 // `first` steps (0 to kOpening + C - 1) of the groups, every lane running
