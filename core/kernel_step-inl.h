@@ -447,7 +447,7 @@ struct CycleCheck {
 // equal, which is rare. This shape matters with AVX2's 16 registers: with
 // both compared in every group, or the saves under a mask, the compiler
 // kept a count of the batch's last stretch in memory, a store and a reload
-// every row (3 points of the boundary view).
+// every row.
 template <size_t G, size_t C>
 HWY_INLINE bool StretchRepeats(Group (&gs)[G], int64_t run, double* sx, double* sy, VI cycled) {
     const D d;
