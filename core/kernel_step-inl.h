@@ -546,7 +546,16 @@ HWY_INLINE size_t Stretches(Group (&gs)[G], size_t first, size_t most, double li
     const VI before = hn::Set(di, static_cast<int64_t>(done - len));
     EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, before); });
     if constexpr (kCountByBits) {
-        CountAllRows(rows, len, limS, gs);
+        // Where every lane surely ran all but the stretch's last 16 steps,
+        // only those are counted: the first escape of a batch falls in
+        // either half of its last stretch about as often.
+        size_t from = 0;
+        if (len > 16 && SurelyRan(rows, 0, G * kLanes, len - 16, sure)) {
+            from = len - 16;
+            const VI ran = hn::Set(di, static_cast<int64_t>(from));
+            EachGroup(gs, [&](Group& v, size_t) { v.cnt = hn::Add(v.cnt, ran); });
+        }
+        CountAllRows(rows + from, len - from, limS, gs);
         const VI counted = hn::Set(di, check.before + static_cast<int64_t>(done));
         EachGroup(gs, [&](Group& v, size_t) { v.act = hn::RebindMask(d, hn::Eq(v.cnt, counted)); });
     } else {
