@@ -137,36 +137,39 @@ HWY_NOINLINE int64_t Ceiling(int64_t steps) {
     const DI di;
     const V lim = hn::Set(d, kEscLim);
     const VI one = hn::Set(di, 1);
-    V x[C], y[C], diff[C], cx[C], cy[C];
-    VI cnt[C];
-    M act[C];
-    for (size_t c = 0; c < C; ++c) {
-        x[c] = y[c] = diff[c] = hn::Zero(d);
-        act[c] = hn::Eq(x[c], x[c]);
+    // Unrolled, as the kernel's groups are (EachGroup), so that every
+    // chain stays in registers; up to 8 chains on every target.
+    Group gs[C];
+    const auto each = [&gs](const auto& f) { EachGroupOf(gs, f, std::make_index_sequence<C>()); };
+    each([&](Group& v, size_t c) {
         const V i = hn::Iota(d, static_cast<double>(c * kLanes));
-        cx[c] = hn::Sub(hn::Set(d, -0.1), hn::Mul(i, hn::Set(d, 1e-3)));
-        cy[c] = hn::Add(hn::Set(d, 0.1), hn::Mul(i, hn::Set(d, 1e-3)));
-        cnt[c] = hn::Zero(di);
-    }
+        v = Group{hn::Zero(d),
+                  hn::Zero(d),
+                  hn::Zero(d),
+                  hn::Sub(hn::Set(d, -0.1), hn::Mul(i, hn::Set(d, 1e-3))),
+                  hn::Add(hn::Set(d, 0.1), hn::Mul(i, hn::Set(d, 1e-3))),
+                  hn::Zero(di),
+                  hn::Eq(hn::Zero(d), hn::Zero(d))};
+    });
     for (int64_t i = 0; i < steps; ++i) {
-        for (size_t c = 0; c < C; ++c) {
-            const V r = Advance(x[c], y[c], diff[c], cx[c], cy[c]);
+        each([&](Group& v, size_t) {
+            const V r = Advance(v.x, v.y, v.diff, v.cx, v.cy);
             if constexpr (kMask) {
-                act[c] = StillIn(act[c], r, lim);
-                cnt[c] = CountIf(cnt[c], act[c], one);
+                v.act = StillIn(v.act, r, lim);
+                v.cnt = CountIf(v.cnt, v.act, one);
             } else {
-                cnt[c] = CountIf(cnt[c], hn::Le(r, lim), one);
+                v.cnt = CountIf(v.cnt, hn::Le(r, lim), one);
             }
-        }
+        });
     }
     alignas(64) int64_t lanes[kLanes];
     int64_t total = 0;
-    for (size_t c = 0; c < C; ++c) {
-        hn::Store(cnt[c], di, lanes);
+    each([&](Group& v, size_t) {
+        hn::Store(v.cnt, di, lanes);
         for (size_t j = 0; j < kLanes; ++j) {
             total += lanes[j];
         }
-    }
+    });
     return total;
 }
 
